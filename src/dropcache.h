@@ -1,0 +1,7 @@
+#ifndef DROPCACHE_H
+#define DROPCACHE_H
+
+[[noreturn]] void exiterr(const char *name);
+int dropfilecache(const char *path, int count);
+
+#endif
