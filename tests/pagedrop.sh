@@ -1,9 +1,10 @@
 #!/bin/bash
-# Drives pagedrop from outside, as its users do: pagedrop.sh GROUP BINARY.
+# Drives pagedrop from outside, as its users do:
+# pagedrop.sh GROUP BINARY [BUILD-DIR].
 # Output is compared as files, since $(...) would drop the final line break
 # that tells the size message from the type message.
 set -u
-group=$1 bin=$2 fail=0
+group=$1 bin=$2 build=${3:-} fail=0
 t=$(mktemp -d) || exit 1
 trap 'rm -rf "$t"' EXIT
 cd "$t" || exit 1
@@ -121,6 +122,15 @@ user() {
 	opts=()
 	expect 0 '' data
 	expect 255 'open: Permission denied\n' empty
+}
+
+# An installed tree holds a working binary and a page that renders cleanly.
+installed() {
+	cmake --install "$build" --prefix "$t/usr" >/dev/null || bad "cmake --install"
+	run=("$t/usr/bin/pagedrop") opts=()
+	expect 0 '' data
+	groff -man -ww -z "$t/usr/share/man/man1/pagedrop.1" 2>err && [ ! -s err ] ||
+	    bad "manual page: $(cat err)"
 }
 
 "$group"
