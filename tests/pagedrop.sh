@@ -1,10 +1,13 @@
 #!/bin/bash
 # Drives pagedrop from outside, as its users do:
-# pagedrop.sh GROUP BINARY [BUILD-DIR].
+# pagedrop.sh GROUP BINARY [BUILD-DIR [EMULATOR...]].
+# An emulator such as qemu-arm-static runs a binary built for another
+# architecture; strace then sees the host calls that carry out its calls.
 # Output is compared as files, since $(...) would drop the final line break
 # that tells the size message from the type message.
 set -u
 group=$1 bin=$2 build=${3:-} fail=0
+emu=("${@:4}")
 t=$(mktemp -d) || exit 1
 trap 'rm -rf "$t"' EXIT
 cd "$t" || exit 1
@@ -15,9 +18,25 @@ head -c 1 /dev/urandom >-x
 mkdir dir
 ln -s data link
 mkfifo fifo
-run=("$bin")
+# Sizes and times that 32-bit off_t and time_t cannot hold.
+truncate -s 3G big3g
+truncate -s 5G big5g
+echo x >future && touch -d 2100-01-01 future
+run=("${emu[@]}" "$bin")
 
 bad() { printf 'FAIL: %s\n' "$*"; fail=1; }
+skip() { printf 'SKIP: %s\n' "$*"; exit 77; }
+
+# The calls' names follow the architecture and the C library (fadvise64 or
+# arm_fadvise64_64, newfstatat or statx, ...): learn them from one plain run.
+declare -A sys
+learn() {
+	local names
+	strace -o trace -P "$t/data" "${run[@]}" "$t/data" || bad "plain run: status $?"
+	mapfile -t names < <(sed -En 's/^([a-z0-9_]+)\(.*/\1/p' trace)
+	[ ${#names[@]} = 3 ] || { bad "want 3 calls on the file, saw: ${names[*]}"; exit 1; }
+	sys=([open]=${names[0]} [stat]=${names[1]} [advice]=${names[2]})
+}
 
 # expect STATUS STDERR ARGS...: one traced run; stdout must stay empty.
 expect() {
@@ -30,17 +49,20 @@ expect() {
 	    bad "pagedrop $*: status $st, stderr '$(cat -A err)'"
 }
 
-# Status, advice calls seen, stderr, a fault to inject on the file, arguments.
+# Status, advice calls seen, stderr, a fault to inject on the file (open,
+# stat or advice, then strace's inject options), arguments.
 cli() {
-	local st n err inj args
+	local st n err inj args c
 	local u="usage: $bin [-n <n>] <file> -- call fadvise(DONTNEED) <n> times on file\n"
 	local enoent='open: No such file or directory\n' notreg=': S_ISREG: not a regular file'
+	learn
 	while IFS='|' read -r st n err inj args; do
-		opts=(-e "trace=fadvise64${inj:+,${inj%%:*}}")
-		[ -z "$inj" ] || opts+=(-P "$t/data" -e "inject=$inj")
+		c=${inj:+${sys[${inj%%:*}]}}
+		opts=(-e "trace=${sys[advice]}${c:+,$c}")
+		[ -z "$inj" ] || opts+=(-P "$t/data" -e "inject=$c:${inj#*:}")
 		eval "set -- $args"
 		expect "$st" "$err" "$@"
-		[ "$(grep -c '^fadvise64([0-9]*, 0, 0, POSIX_FADV_DONTNEED)' trace)" = "$n" ] ||
+		[ "$(grep -c "^${sys[advice]}(" trace)" = "$n" ] ||
 		    bad "pagedrop $args: want $n advice calls"
 	done <<-EOF
 	1|0|$u||
@@ -53,6 +75,9 @@ cli() {
 	0|1|||data
 	0|1|||link
 	0|1|||-x
+	0|1|||big3g
+	0|2|||-n 2 big5g
+	0|1|||future
 	0|3|||-n 3 data
 	0|0|||-n 0 data
 	0|0|||-n -5 data
@@ -72,30 +97,40 @@ cli() {
 	1|0|empty: file size is 0!\n||empty
 	1|0|./empty: file size is 0!\n||-n 0 ./empty
 	1|0|a%%s b: file size is 0!\n||'a%s b'
-	255|0|open: Input/output error\n|openat:error=EIO|$t/data
-	255|0|fstat: Value too large for defined data type\n|newfstatat:error=EOVERFLOW|$t/data
-	255|1|posix_fadvise: Illegal seek\n|fadvise64:error=ESPIPE|$t/data
-	255|3|posix_fadvise: Bad file descriptor\n|fadvise64:error=EBADF:when=3|-n 5 $t/data
+	255|0|open: Input/output error\n|open:error=EIO|$t/data
+	255|0|fstat: Value too large for defined data type\n|stat:error=EOVERFLOW|$t/data
+	255|1|posix_fadvise: Illegal seek\n|advice:error=ESPIPE|$t/data
+	255|3|posix_fadvise: Bad file descriptor\n|advice:error=EBADF:when=3|-n 5 $t/data
 	EOF
-	# Linux hands a program started with no arguments at all one empty name.
-	perl -e 'exec {$ARGV[0]} ()' "$bin" >out 2>err
+	# Linux hands a program started with no arguments at all one empty name;
+	# qemu's -0 gives the emulated program the same.
+	if [ ${#emu[@]} = 0 ]; then
+		perl -e 'exec {$ARGV[0]} ()' "$bin"
+	else
+		"${emu[@]}" -0 '' "$bin"
+	fi >out 2>err
 	[ $? = 1 ] && [ ! -s out ] && grep -qxE 'usage: (pagedrop)? \[-n <n>\] <file> -- .*' err ||
 	    bad "empty argument vector: '$(cat -A err)'"
 }
 
 # Every call made on the file, and the file's bytes and times unchanged.
 calls() {
-	local was fd
+	local was fd= i want
+	learn
 	cp data orig
 	was=$(stat -c '%s %x %y %z' data)
-	strace -o trace -P "$t/data" "$bin" -n 2 "$t/data" || bad "status $?"
-	fd=$(sed -En 's/^openat.* = ([0-9]+)$/\1/p' trace)
-	sed -E "s/\{st_mode=[^}]*\}/{}/; s/ +=/ =/; s/\(${fd:-x}, /(FD, /; s/= $fd\$/= FD/" trace >got
-	printf '%s\n' "openat(AT_FDCWD, \"$t/data\", O_RDONLY|O_NONBLOCK) = FD" \
-	    'newfstatat(FD, "", {}, AT_EMPTY_PATH) = 0' \
-	    'fadvise64(FD, 0, 0, POSIX_FADV_DONTNEED) = 0' \
-	    'fadvise64(FD, 0, 0, POSIX_FADV_DONTNEED) = 0' '+++ exited with 0 +++' >want
-	diff want got || bad "calls on the file differ"
+	strace -o trace -P "$t/data" "${run[@]}" -n 2 "$t/data" || bad "status $?"
+	mapfile -t got <trace
+	[[ ${got[0]-} =~ ^${sys[open]}\((AT_FDCWD,\ )?\"$t/data\",\ O_RDONLY\|O_NONBLOCK(\|O_LARGEFILE)?\)\ =\ ([0-9]+)$ ]] &&
+	    fd=${BASH_REMATCH[3]} || bad "open: ${got[0]-}"
+	want=("${sys[stat]}\($fd, .*\) = 0"
+	    "${sys[advice]}\($fd, (0, 0, POSIX_FADV_DONTNEED|POSIX_FADV_DONTNEED, 0, 0)\) = 0"
+	    "${sys[advice]}\($fd, (0, 0, POSIX_FADV_DONTNEED|POSIX_FADV_DONTNEED, 0, 0)\) = 0"
+	    '\+\+\+ exited with 0 \+\+\+')
+	[ ${#got[@]} = 5 ] || bad "want 5 lines of trace, got ${#got[@]}"
+	for i in 0 1 2 3; do
+		[[ ${got[i + 1]-} =~ ^${want[i]}$ ]] || bad "call $((i + 2)): ${got[i + 1]-}"
+	done
 	[ "$(stat -c '%s %x %y %z' data)" = "$was" ] && cmp -s data orig || bad "file changed"
 }
 
@@ -103,13 +138,13 @@ resident() { echo $(($(fincore -nb -o RES "$1"))); }
 
 # Pages made resident are gone after a run, by name and through a link.
 cache() {
-	[ "$(stat -f -c %T .)" != tmpfs ] || { echo "SKIP: tmpfs keeps its pages"; exit 77; }
+	[ "$(stat -f -c %T .)" != tmpfs ] || skip "tmpfs keeps its pages"
 	dd if=/dev/urandom of=big bs=1M count=16 conv=fsync status=none
 	ln -s big biglink
 	for f in big biglink; do
 		cat big >/dev/null
 		[ "$(resident big)" -gt 0 ] || bad "$f: nothing resident to drop"
-		"$bin" "$f" || bad "$f: status $?"
+		"${run[@]}" "$f" || bad "$f: status $?"
 		[ "$(resident big)" = 0 ] || bad "$f: $(resident big) bytes still resident"
 	done
 }
@@ -118,7 +153,7 @@ cache() {
 user() {
 	chmod 755 "$t" && cp "$bin" pagedrop && chmod 000 empty
 	[ "$(id -u)" != 0 ] || run=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-	run+=("$t/pagedrop")
+	run+=("${emu[@]}" "$t/pagedrop")
 	opts=()
 	expect 0 '' data
 	expect 255 'open: Permission denied\n' empty
@@ -127,10 +162,85 @@ user() {
 # An installed tree holds a working binary and a page that renders cleanly.
 installed() {
 	cmake --install "$build" --prefix "$t/usr" >/dev/null || bad "cmake --install"
-	run=("$t/usr/bin/pagedrop") opts=()
+	run=("${emu[@]}" "$t/usr/bin/pagedrop") opts=()
 	expect 0 '' data
 	groff -man -ww -z "$t/usr/share/man/man1/pagedrop.1" 2>err && [ ! -s err ] ||
 	    bad "manual page: $(cat err)"
+}
+
+mounts=()
+mnt() { mount "$@" && mounts+=("${@: -1}"); }
+release() {
+	local i
+	for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
+		umount "${mounts[i]}" || umount -l "${mounts[i]}"
+	done
+	mounts=()
+}
+
+# check FILE KEPT: a run after the file is read prints nothing and returns 0;
+# afterwards none of its pages are resident, or, with KEPT, all still are.
+check() {
+	local f=$1 was now want=0 st
+	cat "$f" >/dev/null
+	was=$(resident "$f")
+	[ "$was" -gt 0 ] || bad "$f: nothing resident to drop"
+	[ -z "${2:-}" ] || want=$was
+	"${run[@]}" "$f" >out 2>err
+	st=$?
+	[ $st = 0 ] && [ ! -s out ] && [ ! -s err ] || bad "$f: status $st, output '$(cat out err)'"
+	now=$(resident "$f")
+	[ "$now" = "$want" ] || bad "$f: $now of $was bytes resident after the run"
+}
+
+mkimage() {
+	case $1 in
+	ext4) truncate -s 64M ext4.img && mkfs.ext4 -q -F ext4.img ;;
+	xfs) truncate -s 320M xfs.img && mkfs.xfs -q -f xfs.img ;;
+	btrfs) truncate -s 256M btrfs.img && mkfs.btrfs -q -f btrfs.img ;;
+	squashfs) mksquashfs src squashfs.img -quiet -noappend ;;
+	erofs) mkfs.erofs erofs.img src ;;
+	esac >/dev/null
+}
+
+# The page-cache effect on each file system that users keep data on, made
+# on loop devices; on tmpfs the pages are the file's only copy and stay.
+filesystems() {
+	local fs img
+	[ "$(id -u)" = 0 ] || skip "making and mounting file systems needs root"
+	losetup -f >/dev/null 2>&1 || skip "no free loop device"
+	trap 'release; rm -rf --one-file-system "$t"' EXIT
+	mkdir src && head -c 16M /dev/urandom >src/data
+	for fs in ext4 xfs btrfs squashfs erofs; do
+		mkdir "$fs"
+		mkimage "$fs" || { bad "$fs: cannot make the image"; continue; }
+		mnt -t "$fs" -o loop "$fs.img" "$fs" || { bad "$fs: cannot mount"; continue; }
+		[ -e "$fs/data" ] || { cp src/data "$fs/data" && sync "$fs/data"; }
+		check "$fs/data"
+	done
+	# A file only in the lower layer is dropped there and not copied up.
+	mkdir ext4/lower ext4/upper ext4/work overlay tmpfs
+	cp src/data ext4/lower/data && sync ext4/lower/data
+	if mnt -t overlay overlay -o lowerdir=ext4/lower,upperdir=ext4/upper,workdir=ext4/work overlay; then
+		check overlay/data
+		[ "$(resident ext4/lower/data)" = 0 ] || bad "overlay: lower file still resident"
+		[ ! -e ext4/upper/data ] || bad "overlay: the file was copied up"
+	else
+		bad "overlay: cannot mount"
+	fi
+	if mnt -t tmpfs -o size=32M tmpfs tmpfs; then
+		cp src/data tmpfs/data && check tmpfs/data kept
+	else
+		bad "tmpfs: cannot mount"
+	fi
+	release
+	for img in *.img; do
+		for _ in 1 2 3 4 5 6 7 8 9 10; do
+			[ -n "$(losetup -j "$img")" ] || continue 2
+			sleep 0.2
+		done
+		bad "$img: loop device left behind: $(losetup -j "$img")"
+	done
 }
 
 "$group"
