@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures whole-process runs of pagedrop beside the C yardstick and the
 // peers that are installed: system calls, median wall time, peak memory,
 // and how the time grows with -n and with the size of a resident file.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The floor for a run: the same three calls as pagedrop, and nothing else. */
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef DROPCACHE_H
 #define DROPCACHE_H
 

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # Drives pagedrop from outside, as its users do:
 # pagedrop.sh GROUP BINARY [BUILD-DIR [EMULATOR...]].
 # An emulator such as qemu-arm-static runs a binary built for another
