@@ -1,0 +1,17 @@
+# SPDX-License-Identifier: MIT
+# Read by cpack before each package. The source package holds the files
+# that git tracks and nothing else: build folders, demo and benchmark data
+# and any other untracked file in the tree are left out.
+if(CPACK_INSTALLED_DIRECTORIES)
+	list(GET CPACK_INSTALLED_DIRECTORIES 0 top)
+	execute_process(COMMAND git ls-files --others --directory
+		WORKING_DIRECTORY "${top}" RESULT_VARIABLE rc
+		OUTPUT_VARIABLE others OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+	if(rc EQUAL 0 AND others)
+		string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" others "${others}")
+		string(REGEX REPLACE "\n" ";" others "${others}")
+		foreach(path ${others})
+			list(APPEND CPACK_IGNORE_FILES "^${top}/${path}")
+		endforeach()
+	endif()
+endif()
