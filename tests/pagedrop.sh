@@ -205,7 +205,8 @@ mkimage() {
 }
 
 # The page-cache effect on each file system that users keep data on, made
-# on loop devices; on tmpfs the pages are the file's only copy and stay.
+# on loop devices; on tmpfs and ramfs the pages are the file's only copy
+# and stay.
 filesystems() {
 	local fs img
 	[ "$(id -u)" = 0 ] || skip "making and mounting file systems needs root"
@@ -220,7 +221,7 @@ filesystems() {
 		check "$fs/data"
 	done
 	# A file only in the lower layer is dropped there and not copied up.
-	mkdir ext4/lower ext4/upper ext4/work overlay tmpfs
+	mkdir ext4/lower ext4/upper ext4/work overlay tmpfs ramfs
 	cp src/data ext4/lower/data && sync ext4/lower/data
 	if mnt -t overlay overlay -o lowerdir=ext4/lower,upperdir=ext4/upper,workdir=ext4/work overlay; then
 		check overlay/data
@@ -229,11 +230,13 @@ filesystems() {
 	else
 		bad "overlay: cannot mount"
 	fi
-	if mnt -t tmpfs -o size=32M tmpfs tmpfs; then
-		cp src/data tmpfs/data && check tmpfs/data kept
-	else
-		bad "tmpfs: cannot mount"
-	fi
+	for fs in tmpfs ramfs; do
+		if mnt -t "$fs" -o size=32M "$fs" "$fs"; then
+			cp src/data "$fs/data" && check "$fs/data" kept
+		else
+			bad "$fs: cannot mount"
+		fi
+	done
 	release
 	for img in *.img; do
 		for _ in 1 2 3 4 5 6 7 8 9 10; do
