@@ -2,8 +2,9 @@
 // Measures whole-process runs of pagedrop beside the C yardstick and the
 // peers that are installed: system calls, median wall time, peak memory,
 // and how the time grows with -n and with the size of a resident file.
+// With -e, only the last, to compare file systems.
 //
-// usage: pagebench PAGEDROP YARDSTICK DIR [RUNS]
+// usage: pagebench [-e] PAGEDROP YARDSTICK DIR [RUNS]
 #include <sys/mman.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
@@ -322,8 +323,16 @@ eviction(const char *pagedrop, const char *yardstick, const std::string &dir)
 int
 main(int argc, char *argv[])
 {
+	bool evictonly = argc > 1 && strcmp(argv[1], "-e") == 0;
+
+	argc -= evictonly;
+	argv += evictonly;
 	if (argc < 4 || argc > 5)
-		errx(1, "usage: pagebench PAGEDROP YARDSTICK DIR [RUNS]");
+		errx(1, "usage: pagebench [-e] PAGEDROP YARDSTICK DIR [RUNS]");
+	if (evictonly) {
+		eviction(argv[1], argv[2], argv[3]);
+		return 0;
+	}
 	std::string dir = argv[3], file = dir + "/bench-1m.dat";
 	std::string ddif = "if=" + file;
 	int runs = argc == 5 ? static_cast<int>(strtol(argv[4], nullptr, 10)) : 1500;

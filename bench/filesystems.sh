@@ -1,0 +1,50 @@
+#!/bin/bash
+# SPDX-License-Identifier: MIT
+# What a run costs and what it leaves behind on ext4, xfs and btrfs, each
+# made on a loop-device image: the time to drop a resident file of up to
+# 1 GiB, and what stays of 64 MiB written just before the run without a
+# sync, run by run. Needs root.
+#
+# usage: filesystems.sh PAGEBENCH PAGEDROP YARDSTICK [TRIALS]
+set -eu
+bench=$1 bin=$2 yardstick=$3 trials=${4:-5}
+[ "$(id -u)" = 0 ] || { echo "filesystems.sh: needs root to mount images" >&2; exit 1; }
+d=$(mktemp -d)
+mounts=()
+cleanup() {
+	local m
+	for m in "${mounts[@]}"; do umount "$m" || umount -l "$m"; done
+	rm -rf --one-file-system "$d"
+}
+trap cleanup EXIT
+
+mib() { echo $(($(fincore -nb -o RES "$1") / 1048576)); }
+
+pagedrop() { "$bin" "$@"; }
+
+for fs in ext4 xfs btrfs; do
+	truncate -s 3G "$d/$fs.img"
+	case $fs in
+	ext4) mkfs.ext4 -q -F "$d/$fs.img" ;;
+	*) "mkfs.$fs" -q -f "$d/$fs.img" ;;
+	esac >/dev/null
+	mkdir "$d/$fs"
+	mount -o loop "$d/$fs.img" "$d/$fs"
+	mounts+=("$d/$fs")
+
+	printf '\n== %s, kernel %s\n\n' "$fs" "$(uname -r)"
+	printf 'MiB of 64 written without a sync still resident, %d trials:\n' "$trials"
+	for how in 'pagedrop F' 'pagedrop -n 2 F' 'pagedrop -n 100 F' \
+	    'pagedrop F; sleep 1; pagedrop F' 'sync F; pagedrop F'; do
+		printf '  %-34s' "$how"
+		for ((i = 0; i < trials; i++)); do
+			f=$d/$fs/dirty
+			dd if=/dev/urandom of="$f" bs=1M count=64 status=none
+			eval "${how//F/\"\$f\"}"
+			printf ' %3d' "$(mib "$f")"
+			rm -f "$f" && sync -f "$d/$fs"
+		done
+		echo
+	done
+	"$bench" -e "$bin" "$yardstick" "$d/$fs"
+done
