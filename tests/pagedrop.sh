@@ -99,6 +99,8 @@ cli() {
 	1|0|./empty: file size is 0!\n||-n 0 ./empty
 	1|0|a%%s b: file size is 0!\n||'a%s b'
 	255|0|open: Input/output error\n|open:error=EIO|$t/data
+	0|1||open:error=EAGAIN:when=1|$t/data
+	255|0|open: Resource temporarily unavailable\n|open:error=EAGAIN|$t/data
 	255|0|fstat: Value too large for defined data type\n|stat:error=EOVERFLOW|$t/data
 	255|1|posix_fadvise: Illegal seek\n|advice:error=ESPIPE|$t/data
 	255|3|posix_fadvise: Bad file descriptor\n|advice:error=EBADF:when=3|-n 5 $t/data
@@ -114,25 +116,74 @@ cli() {
 	    bad "empty argument vector: '$(cat -A err)'"
 }
 
+# follow INJECT PATTERNS...: one run of -n 2 on the file, with INJECT
+# given to strace for its opens, must trace exactly PATTERNS, line by line;
+# @fd@ stands for the descriptor that the last open returned.
+follow() {
+	local inj=$1 fd=none i p
+	shift
+	strace -o trace -P "$t/data" ${inj:+-e "inject=${sys[open]}:$inj"} \
+	    "${run[@]}" -n 2 "$t/data" >/dev/null 2>&1
+	# strace notices such as "[ Process PID=N runs in 32 bit mode. ]" are not calls.
+	mapfile -t got < <(grep -v "^\[ " trace)
+	[ ${#got[@]} = $# ] || bad "${inj:-plain}: want $# lines of trace, got ${#got[@]}"
+	for ((i = 0; i < $#; i++)); do
+		p=${*:i+1:1} p=${p//@fd@/$fd}
+		[[ ${got[i]-} =~ ^$p$ ]] || bad "${inj:-plain}: call $((i + 1)): ${got[i]-}"
+		[[ ${got[i]-} =~ ^${sys[open]}\(.*\)\ =\ ([0-9]+)$ ]] && fd=${BASH_REMATCH[1]}
+	done
+}
+
 # Every call made on the file, and the file's bytes and times unchanged.
+# A non-blocking open that a lease refuses is followed by one that waits;
+# any other failed open is not tried again.
 calls() {
-	local was fd= i want
+	local was open stat advice
 	learn
 	cp data orig
 	was=$(stat -c '%s %x %y %z' data)
-	strace -o trace -P "$t/data" "${run[@]}" -n 2 "$t/data" || bad "status $?"
-	mapfile -t got <trace
-	[[ ${got[0]-} =~ ^${sys[open]}\((AT_FDCWD,\ )?\"$t/data\",\ O_RDONLY\|O_NONBLOCK(\|O_LARGEFILE)?\)\ =\ ([0-9]+)$ ]] &&
-	    fd=${BASH_REMATCH[3]} || bad "open: ${got[0]-}"
-	want=("${sys[stat]}\($fd, .*\) = 0"
-	    "${sys[advice]}\($fd, (0, 0, POSIX_FADV_DONTNEED|POSIX_FADV_DONTNEED, 0, 0)\) = 0"
-	    "${sys[advice]}\($fd, (0, 0, POSIX_FADV_DONTNEED|POSIX_FADV_DONTNEED, 0, 0)\) = 0"
-	    '\+\+\+ exited with 0 \+\+\+')
-	[ ${#got[@]} = 5 ] || bad "want 5 lines of trace, got ${#got[@]}"
-	for i in 0 1 2 3; do
-		[[ ${got[i + 1]-} =~ ^${want[i]}$ ]] || bad "call $((i + 2)): ${got[i + 1]-}"
-	done
+	open="${sys[open]}\((AT_FDCWD, )?\"$t/data\", O_RDONLY"
+	stat="${sys[stat]}\(@fd@, .*\) = 0"
+	advice="${sys[advice]}\(@fd@, (0, 0, POSIX_FADV_DONTNEED|POSIX_FADV_DONTNEED, 0, 0)\) = 0"
+	follow '' "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = [0-9]+" \
+	    "$stat" "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
+	follow error=EAGAIN:when=1 \
+	    "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 EAGAIN .*\(INJECTED\)" \
+	    "$open(\|O_LARGEFILE)?\) = [0-9]+" "$stat" "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
+	follow error=EIO:when=1 \
+	    "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 EIO .*\(INJECTED\)" '\+\+\+ exited with 255 \+\+\+'
 	[ "$(stat -c '%s %x %y %z' data)" = "$was" ] && cmp -s data orig || bad "file changed"
+}
+
+# A run on a file under a lease waits for its holder to let go, as any
+# reader does, and then drops it. The holder lets go a second after it is
+# asked to (F_SETLEASE is 1024, F_WRLCK 1 and F_UNLCK 2 on Linux).
+lease() {
+	local line st ms
+	head -c 1M /dev/urandom >leased
+	exec 3< <(perl -e '
+		my $asked = 0;
+		$SIG{IO} = sub { $asked = 1 };
+		open(my $fh, "+<", $ARGV[0]) or die "open: $!\n";
+		fcntl($fh, 1024, 1) or die "F_SETLEASE: $!\n";
+		$| = 1;
+		print "held\n";
+		for (1 .. 200) { last if $asked; select(undef, undef, undef, 0.05) }
+		$asked or die "never asked to let go\n";
+		print "asked\n";
+		sleep 1;
+		fcntl($fh, 1024, 2) or die "F_UNLCK: $!\n";
+		print "released\n";' "$t/leased" 2>&1)
+	read -r -t 10 line <&3
+	[ "$line" = held ] || { bad "no lease taken: $line"; return; }
+	ms=$(date +%s%N)
+	"${run[@]}" leased >out 2>err
+	st=$? ms=$((($(date +%s%N) - ms) / 1000000))
+	[ $st = 0 ] && [ ! -s out ] && [ ! -s err ] || bad "leased: status $st, output '$(cat out err)'"
+	[ "$ms" -ge 900 ] || bad "leased: returned after $ms ms, before the holder let go"
+	line=$(timeout 10 cat <&3)
+	[ "$line" = $'asked\nreleased' ] || bad "lease holder: $line"
+	exec 3<&-
 }
 
 resident() { echo $(($(fincore -nb -o RES "$1"))); }
