@@ -89,6 +89,7 @@ cli() {
 	0|0|||-n 0x10 data
 	0|2|||-n +2 data
 	0|0|||-n -4294967295 data
+	0|0|||-n -2147483649 data
 	255|0|$enoent||-n
 	255|0|$enoent||missing
 	1|0|dir$notreg||dir
@@ -104,6 +105,9 @@ cli() {
 	255|0|fstat: Value too large for defined data type\n|stat:error=EOVERFLOW|$t/data
 	255|1|posix_fadvise: Illegal seek\n|advice:error=ESPIPE|$t/data
 	255|3|posix_fadvise: Bad file descriptor\n|advice:error=EBADF:when=3|-n 5 $t/data
+	255|3|posix_fadvise: Bad file descriptor\n|advice:error=EBADF:when=3|-n 2147483648 $t/data
+	255|3|posix_fadvise: Bad file descriptor\n|advice:error=EBADF:when=3|-n 4294967297 $t/data
+	255|3|posix_fadvise: Bad file descriptor\n|advice:error=EBADF:when=3|-n 99999999999999999999 $t/data
 	EOF
 	# Linux hands a program started with no arguments at all one empty name;
 	# qemu's -0 gives the emulated program the same.
