@@ -1,0 +1,104 @@
+# SPDX-License-Identifier: MIT
+# The packages CPack makes from a build: a Debian package and, where rpmbuild
+# is found, an RPM, each labelled for the architecture that the compiler
+# builds for; the source tarball; and the release target, which makes all of
+# them for every architecture in the list beside this file.
+
+# The target's Debian and RPM names, found by the compiler's triple in the
+# list; a compiler not in it leaves CPack's defaults, which are the host's.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
+	OUTPUT_VARIABLE triple OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+# clang names a vendor (x86_64-pc-linux-gnu) where gcc names none.
+string(REGEX REPLACE "^([^-]+)-(pc|unknown)-" "\\1-" triple "${triple}")
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/arches arches REGEX "^[^#]")
+foreach(line IN LISTS arches)
+	string(REGEX MATCHALL "[^ \t]+" f "${line}")
+	list(GET f 1 t)
+	if(t STREQUAL triple)
+		list(GET f 0 PAGEDROP_DEB_ARCH)
+		list(GET f 3 PAGEDROP_RPM_ARCH)
+	endif()
+endforeach()
+if(PAGEDROP_DEB_ARCH)
+	set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PAGEDROP_DEB_ARCH})
+	set(CPACK_SYSTEM_NAME linux-${PAGEDROP_DEB_ARCH})
+else()
+	message(STATUS "pagedrop: ${triple} is not in packaging/arches; packages take the host's architecture")
+endif()
+if(PAGEDROP_RPM_ARCH AND NOT PAGEDROP_RPM_ARCH STREQUAL "-")
+	set(CPACK_RPM_PACKAGE_ARCHITECTURE ${PAGEDROP_RPM_ARCH})
+endif()
+
+# A static binary holds the C library, which a Debian package names in
+# Built-Using. A cross toolchain's libc6-dev-ARCH-cross has a version of its
+# own and names the glibc it holds in its own Built-Using field.
+if(PAGEDROP_STATIC AND HAVE_STATIC_LIBC)
+	execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a
+		OUTPUT_VARIABLE libca OUTPUT_STRIP_TRAILING_WHITESPACE)
+	file(REAL_PATH "${libca}" libca)
+	execute_process(COMMAND dpkg-query -S ${libca}
+		OUTPUT_VARIABLE owner RESULT_VARIABLE rc ERROR_QUIET)
+	if(rc EQUAL 0)
+		string(REGEX REPLACE ": .*" "" owner "${owner}")
+		execute_process(COMMAND dpkg-query -W
+			-f "\${Built-Using}\n\${source:Package} (= \${source:Version})\n" ${owner}
+			OUTPUT_VARIABLE fields ERROR_QUIET)
+		string(REGEX MATCH "glibc \\(= [^)]+\\)" CPACK_PAGEDROP_BUILT_USING "${fields}")
+	endif()
+	if(NOT CPACK_PAGEDROP_BUILT_USING)
+		message(STATUS "pagedrop: no Debian package owns ${libca}; the .deb names no Built-Using")
+	endif()
+endif()
+
+set(PAGEDROP_MAINTAINER "The pagedrop developers <pagedrop-devel@example.org>"
+	CACHE STRING "Maintainer named in the packages")
+set(CPACK_PACKAGE_CONTACT ${PAGEDROP_MAINTAINER})
+set(CPACK_PACKAGE_VENDOR "The pagedrop developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drop one file's pages from the page cache")
+set(CPACK_PACKAGE_DESCRIPTION "pagedrop opens a file read-only, checks that it is a regular file\n\
+with data in it, and gives posix_fadvise(POSIX_FADV_DONTNEED) for the whole\n\
+file, once or a given number of times, so that the kernel drops the file's\n\
+clean pages from the page cache. It never reads or changes the file.\n\
+Use it before cold-cache benchmarks and tests, or after backups and large\n\
+copies, one file at a time and without root.")
+set(CPACK_GENERATOR DEB)
+find_program(RPMBUILD rpmbuild)
+if(RPMBUILD AND CPACK_RPM_PACKAGE_ARCHITECTURE)
+	list(APPEND CPACK_GENERATOR RPM)
+endif()
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+	OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_RELEASE 1)
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_SUMMARY "Drop one file's pages from the page cache")
+set(CPACK_PACKAGE_RELOCATABLE OFF)
+set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+# The system's own folders, which the filesystem package owns.
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+	/usr/share/man /usr/share/man/man1)
+# The build host, its clock and its rpmbuild's own post-install scripts
+# (which strip and compress with host tools that know no foreign binary)
+# stay out of the package: CPack has stripped the binary already and the
+# pre-build script compresses the manual page.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
+%define packager ${PAGEDROP_MAINTAINER}
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_date_epoch 1
+%define _build_id_links none
+%define __os_install_post %{nil}")
+
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/prebuild.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/postbuild.cmake)
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION})
+set(CPACK_PAGEDROP_BUILD_DIR ${CMAKE_BINARY_DIR})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/srcpkg.cmake)
+include(CPack)
+
