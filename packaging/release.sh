@@ -1,0 +1,60 @@
+#!/bin/bash
+# SPDX-License-Identifier: MIT
+# release.sh SOURCE-DIR BUILD-DIR VERSION MAINTAINER: makes BUILD-DIR/release,
+# the source tarball and, for each architecture in packaging/arches, a
+# Debian package, a static binary tarball and, where the line names an RPM
+# architecture, an RPM, each built in BUILD-DIR/arch/NAME; then SHA256SUMS
+# over all of them. Every time stamp is SOURCE_DATE_EPOCH, by default the
+# last commit's time, or the changelog's where there is no git, so that one
+# commit gives the same bytes wherever it is made.
+set -euo pipefail
+src=$(realpath "$1") build=$(realpath "$2") version=$3 maintainer=$4
+out=$build/release
+export LC_ALL=C TZ=UTC
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+	if [ "$(git -C "$src" rev-parse --show-toplevel 2>/dev/null)" = "$src" ]; then
+		SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct)
+	else
+		SOURCE_DATE_EPOCH=$(date -d "$(sed -n 's/^ -- .*>  //p' "$src/doc/changelog" | head -n 1)" +%s)
+	fi
+fi
+export SOURCE_DATE_EPOCH
+echo "release: pagedrop $version, dated $(date -d "@$SOURCE_DATE_EPOCH" -R)"
+
+rm -rf "$out"
+mkdir -p "$out"
+(cd "$build" && cpack --config CPackSourceConfig.cmake >/dev/null)
+mv "$build/pagedrop-$version.tar.gz" "$out/"
+
+host=$(dpkg --print-architecture)
+while read -r deb triple qemu rpm; do
+	case $deb in '' | \#*) continue ;; esac
+	echo "release: $deb"
+	dir=$build/arch/$deb name=pagedrop-$version-linux-$deb
+	opts=(-DCMAKE_C_COMPILER="$triple-gcc" -DCMAKE_CXX_COMPILER="$triple-g++"
+	    -DCMAKE_BUILD_TYPE=Release -DPAGEDROP_MAINTAINER="$maintainer")
+	[ "$deb" = "$host" ] ||
+	    opts+=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR="${triple%%-*}"
+	        -DCMAKE_CROSSCOMPILING_EMULATOR="qemu-$qemu-static")
+	cmake -S "$src" -B "$dir" "${opts[@]}" >/dev/null
+	cmake --build "$dir" >/dev/null
+	(cd "$dir" && cpack -G DEB >/dev/null && { [ "$rpm" = - ] || cpack -G RPM >/dev/null; })
+	mv "$dir/pagedrop_${version}_$deb.deb" "$out/"
+	[ "$rpm" = - ] || mv "$dir/pagedrop-$version-1.$rpm.rpm" "$out/"
+
+	# The tarball holds the packaged, stripped binary, the manual page and
+	# the license in one folder named as the file is.
+	rm -rf "${dir:?}/$name"
+	mkdir "$dir/$name"
+	dpkg-deb --fsys-tarfile "$out/pagedrop_${version}_$deb.deb" |
+	    tar -xOf - ./usr/bin/pagedrop >"$dir/$name/pagedrop"
+	cp "$dir/pagedrop.1" "$src/LICENSE" "$dir/$name/"
+	chmod 755 "$dir/$name" "$dir/$name/pagedrop"
+	chmod 644 "$dir/$name/pagedrop.1" "$dir/$name/LICENSE"
+	tar -C "$dir" --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 \
+	    --numeric-owner --format=gnu -cf - "$name" | gzip -9n >"$out/$name.tar.gz"
+done <"$src/packaging/arches"
+
+(cd "$out" && sha256sum -- *) >"$build/SHA256SUMS"
+mv "$build/SHA256SUMS" "$out/"
+echo "release: $(ls "$out" | wc -l) files in $out"
