@@ -160,7 +160,7 @@ calls() {
 }
 
 # A run on a file under a lease waits for its holder to let go, as any
-# reader does, and then drops it. The holder lets go a second after it is
+# reader does, and then succeeds. The holder lets go a second after it is
 # asked to (F_SETLEASE is 1024, F_WRLCK 1 and F_UNLCK 2 on Linux).
 lease() {
 	local line st ms
