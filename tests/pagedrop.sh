@@ -56,8 +56,15 @@ cli() {
 	local st n err inj args c
 	local u="usage: $bin [-n <n>] <file> -- call fadvise(DONTNEED) <n> times on file\n"
 	local enoent='open: No such file or directory\n' notreg=': S_ISREG: not a regular file'
+	# A block device of this machine's; only root may open one.
+	local blk=
+	[ "$(id -u)" != 0 ] || blk=$(find /dev -maxdepth 1 -type b -print -quit 2>/dev/null)
 	learn
 	while IFS='|' read -r st n err inj args; do
+		if [[ $args = *@blk@* ]]; then
+			[ -n "$blk" ] || { echo "note: no block device row: not root or none in /dev"; continue; }
+			err=${err//@blk@/$blk} args=${args//@blk@/$blk}
+		fi
 		c=${inj:+${sys[${inj%%:*}]}}
 		opts=(-e "trace=${sys[advice]}${c:+,$c}")
 		[ -z "$inj" ] || opts+=(-P "$t/data" -e "inject=$c:${inj#*:}")
@@ -96,10 +103,13 @@ cli() {
 	1|0|dir$notreg||-n -1 dir
 	1|0|fifo$notreg||fifo
 	1|0|/dev/null$notreg||/dev/null
+	1|0|@blk@$notreg||@blk@
 	1|0|empty: file size is 0!\n||empty
 	1|0|./empty: file size is 0!\n||-n 0 ./empty
 	1|0|a%%s b: file size is 0!\n||'a%s b'
 	255|0|open: Input/output error\n|open:error=EIO|$t/data
+	255|0|$enoent|open:error=ENOENT:when=1|$t/data
+	255|0|open: Interrupted system call\n|open:error=EINTR:when=1|$t/data
 	0|1||open:error=EAGAIN:when=1|$t/data
 	255|0|open: Resource temporarily unavailable\n|open:error=EAGAIN|$t/data
 	255|0|fstat: Value too large for defined data type\n|stat:error=EOVERFLOW|$t/data
@@ -154,8 +164,10 @@ calls() {
 	follow error=EAGAIN:when=1 \
 	    "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 EAGAIN .*\(INJECTED\)" \
 	    "$open(\|O_LARGEFILE)?\) = [0-9]+" "$stat" "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
-	follow error=EIO:when=1 \
-	    "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 EIO .*\(INJECTED\)" '\+\+\+ exited with 255 \+\+\+'
+	for e in EIO ENOENT EINTR; do
+		follow "error=$e:when=1" \
+		    "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 $e .*\(INJECTED\)" '\+\+\+ exited with 255 \+\+\+'
+	done
 	[ "$(stat -c '%s %x %y %z' data)" = "$was" ] && cmp -s data orig || bad "file changed"
 }
 
