@@ -83,6 +83,8 @@ set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # The system's own folders, which the filesystem package owns.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 	/usr/share/man /usr/share/man/man1)
+# A static-pie binary is ELF DYN with a GNU hash table, for which rpmbuild
+# asks rtld(GNU_HASH) of glibc; the kernel loads it, with no ld.so at all.
 # The build host, its clock and its rpmbuild's own post-install scripts
 # (which strip and compress with host tools that know no foreign binary)
 # stay out of the package: CPack has stripped the binary already and the
@@ -92,7 +94,8 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
 %define clamp_mtime_to_source_date_epoch 1
 %define _build_id_links none
-%define __os_install_post %{nil}")
+%define __os_install_post %{nil}
+%global __requires_exclude ^rtld")
 
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/prebuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/postbuild.cmake)

@@ -4,7 +4,10 @@
 # the source tarball and, for each architecture in packaging/arches, a
 # Debian package, a static binary tarball and, where the line names an RPM
 # architecture, an RPM, each built in BUILD-DIR/arch/NAME; then SHA256SUMS
-# over all of them. Every time stamp is SOURCE_DATE_EPOCH, by default the
+# over all of them. With PAGEDROP_SIGNING_KEY set to the fingerprint of a
+# key that gpg holds, the RPMs are signed, and SHA256SUMS.asc, the public
+# key, an APT repository and an RPM repository for each RPM architecture
+# are written too. Every time stamp is SOURCE_DATE_EPOCH, by default the
 # last commit's time, or the changelog's where there is no git, so that one
 # commit gives the same bytes wherever it is made.
 set -euo pipefail
@@ -55,6 +58,55 @@ while read -r deb triple qemu rpm; do
 	    --numeric-owner --format=gnu -cf - "$name" | gzip -9n >"$out/$name.tar.gz"
 done <"$src/packaging/arches"
 
+key=${PAGEDROP_SIGNING_KEY:-}
+if [ -n "$key" ]; then
+	gpg --batch --list-secret-keys "$key" >/dev/null 2>&1 ||
+	    { echo "release: gpg finds no secret key $key" >&2; exit 1; }
+	sign=(gpg --batch --yes --local-user "$key" --digest-algo SHA256)
+	# An RSA/SHA256 header signature, which rpm checks back to RHEL 8's.
+	for f in "$out"/*.rpm; do
+		log=$(rpmsign --define "__gpg $(command -v gpg)" --define "_gpg_name $key" \
+		    --define "_gpg_digest_algo sha256" --addsign "$f" </dev/null 2>&1) ||
+		    { echo "$log" >&2; exit 1; }
+	done
+fi
+
 (cd "$out" && sha256sum -- *) >"$build/SHA256SUMS"
 mv "$build/SHA256SUMS" "$out/"
-echo "release: $(ls "$out" | wc -l) files in $out"
+if [ -z "$key" ]; then
+	echo "release: unsigned: PAGEDROP_SIGNING_KEY names no key"
+	echo "release: $(ls "$out" | wc -l) files in $out"
+	exit 0
+fi
+
+"${sign[@]}" --armor --detach-sign -o "$out/SHA256SUMS.asc" "$out/SHA256SUMS"
+gpg --batch --armor --export "$key" >"$out/pagedrop-release-key.asc"
+gpg --batch --export "$key" >"$out/pagedrop-archive-keyring.gpg"
+
+# An APT repository: deb [signed-by=KEYRING] URL/apt stable main.
+apt=$out/apt dist=$out/apt/dists/stable
+mkdir -p "$apt/pool/main"
+cp "$out"/*.deb "$apt/pool/main/"
+arches=$(cd "$apt/pool/main" && ls -- *.deb | sed -E 's/.*_([^_]+)\.deb$/\1/' | paste -sd ' ')
+for a in $arches; do
+	mkdir -p "$dist/main/binary-$a"
+	(cd "$apt" && apt-ftparchive --arch "$a" packages pool/main) >"$dist/main/binary-$a/Packages"
+	gzip -9nk "$dist/main/binary-$a/Packages"
+done
+r=APT::FTPArchive::Release
+(cd "$dist" && apt-ftparchive -o "$r::Origin=pagedrop" -o "$r::Label=pagedrop" \
+    -o "$r::Suite=stable" -o "$r::Codename=stable" -o "$r::Components=main" \
+    -o "$r::Architectures=$arches" release .) >"$build/Release"
+mv "$build/Release" "$dist/Release"
+"${sign[@]}" --clearsign -o "$dist/InRelease" "$dist/Release"
+"${sign[@]}" --armor --detach-sign -o "$dist/Release.gpg" "$dist/Release"
+
+# An RPM repository for each RPM architecture: baseurl=URL/rpm/$basearch.
+for f in "$out"/*.rpm; do
+	d=$out/rpm/$(rpm -qp --nosignature --qf '%{ARCH}' "$f")
+	mkdir -p "$d"
+	cp "$f" "$d/"
+	createrepo_c --quiet --revision "$SOURCE_DATE_EPOCH" --set-timestamp-to-revision "$d"
+	"${sign[@]}" --armor --detach-sign -o "$d/repodata/repomd.xml.asc" "$d/repodata/repomd.xml"
+done
+echo "release: signed by $key: $(find "$out" -type f | wc -l) files in $out"
