@@ -22,6 +22,16 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 	fi
 fi
 export SOURCE_DATE_EPOCH
+# Signing's tools and key are looked for before anything is built.
+key=${PAGEDROP_SIGNING_KEY:-}
+if [ -n "$key" ]; then
+	for c in gpg rpmsign apt-ftparchive createrepo_c; do
+		command -v "$c" >/dev/null ||
+		    { echo "release: signing needs $c (Debian: gnupg, rpm, apt-utils, createrepo-c)" >&2; exit 1; }
+	done
+	gpg --batch --list-secret-keys "$key" >/dev/null 2>&1 ||
+	    { echo "release: gpg finds no secret key $key" >&2; exit 1; }
+fi
 echo "release: pagedrop $version, dated $(date -d "@$SOURCE_DATE_EPOCH" -R)"
 
 rm -rf "$out"
@@ -58,10 +68,7 @@ while read -r deb triple qemu rpm; do
 	    --numeric-owner --format=gnu -cf - "$name" | gzip -9n >"$out/$name.tar.gz"
 done <"$src/packaging/arches"
 
-key=${PAGEDROP_SIGNING_KEY:-}
 if [ -n "$key" ]; then
-	gpg --batch --list-secret-keys "$key" >/dev/null 2>&1 ||
-	    { echo "release: gpg finds no secret key $key" >&2; exit 1; }
 	sign=(gpg --batch --yes --local-user "$key" --digest-algo SHA256)
 	# An RSA/SHA256 header signature, which rpm checks back to RHEL 8's.
 	for f in "$out"/*.rpm; do
