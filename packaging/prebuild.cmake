@@ -20,4 +20,9 @@ if(CPACK_GENERATOR STREQUAL "DEB")
 	file(MAKE_DIRECTORY "${root}/lintian/overrides")
 	file(COPY_FILE "${CMAKE_CURRENT_LIST_DIR}/lintian-overrides"
 		"${root}/lintian/overrides/pagedrop")
+	# The folders would follow the builder's umask, the file the checkout's mode.
+	file(CHMOD "${root}/lintian" "${root}/lintian/overrides" PERMISSIONS
+		OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+	file(CHMOD "${root}/lintian/overrides/pagedrop" PERMISSIONS
+		OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
