@@ -8,18 +8,14 @@
 # key that gpg holds, the RPMs are signed, and SHA256SUMS.asc, the public
 # key, an APT repository and an RPM repository for each RPM architecture
 # are written too. Every time stamp is SOURCE_DATE_EPOCH, by default the
-# last commit's time, or the changelog's where there is no git, so that one
-# commit gives the same bytes wherever it is made.
+# date of the first changelog entry, so that a clone and the unpacked source
+# tarball of one commit give the same bytes wherever they are built.
 set -euo pipefail
 src=$(realpath "$1") build=$(realpath "$2") version=$3 maintainer=$4
 out=$build/release
 export LC_ALL=C TZ=UTC
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-	if [ "$(git -C "$src" rev-parse --show-toplevel 2>/dev/null)" = "$src" ]; then
-		SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct)
-	else
-		SOURCE_DATE_EPOCH=$(date -d "$(sed -n 's/^ -- .*>  //p' "$src/doc/changelog" | head -n 1)" +%s)
-	fi
+	SOURCE_DATE_EPOCH=$(date -d "$(sed -n 's/^ -- .*>  //p' "$src/doc/changelog" | head -n 1)" +%s)
 fi
 export SOURCE_DATE_EPOCH
 # Signing's tools and key are looked for before anything is built.

@@ -20,4 +20,7 @@ if(CPACK_INSTALLED_DIRECTORIES)
 		string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" path "${path}")
 		list(APPEND CPACK_IGNORE_FILES "^${path}")
 	endforeach()
+	# A worktree's .git is a file, which git lists neither as tracked nor other.
+	list(APPEND CPACK_IGNORE_FILES "/\\.git$")
+	list(APPEND CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/srctar.cmake)
 endif()
