@@ -32,7 +32,7 @@ if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_PAGEDROP_LINTIAN_TAG)
 	endif()
 	file(MAKE_DIRECTORY "${root}/lintian/overrides")
 	file(WRITE "${root}/lintian/overrides/pagedrop" "${keep}\n")
-	# The folders would follow the builder's umask, the file its umask too.
+	# Made here, they would follow the builder's umask.
 	file(CHMOD "${root}/lintian" "${root}/lintian/overrides" PERMISSIONS
 		OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 	file(CHMOD "${root}/lintian/overrides/pagedrop" PERMISSIONS
