@@ -220,6 +220,7 @@ cache() {
 # Read access is all it needs; without it the open fails.
 user() {
 	chmod 755 "$t" && cp "$bin" pagedrop && chmod 000 empty
+	run=()
 	[ "$(id -u)" != 0 ] || run=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 	run+=("${emu[@]}" "$t/pagedrop")
 	opts=()
@@ -232,7 +233,9 @@ installed() {
 	cmake --install "$build" --prefix "$t/usr" >/dev/null || bad "cmake --install"
 	run=("${emu[@]}" "$t/usr/bin/pagedrop") opts=()
 	expect 0 '' data
-	groff -man -ww -z "$t/usr/share/man/man1/pagedrop.1" 2>err && [ ! -s err ] ||
+	# -mandoc picks man or mdoc by the page: groff 1.23's -man no longer
+	# loads mdoc's macros as 1.22's did.
+	groff -mandoc -ww -z "$t/usr/share/man/man1/pagedrop.1" 2>err && [ ! -s err ] ||
 	    bad "manual page: $(cat err)"
 }
 
@@ -246,18 +249,19 @@ release() {
 	mounts=()
 }
 
-# check FILE KEPT: a run after the file is read prints nothing and returns 0;
-# afterwards none of its pages are resident, or, with KEPT, all still are.
+# check FILE [KEPT [PAGES]]: a run after the file is read prints nothing and
+# returns 0; afterwards none of the pages of PAGES (FILE itself by default)
+# are resident, or, with KEPT, all still are.
 check() {
-	local f=$1 was now want=0 st
+	local f=$1 p=${3:-$1} was now want=0 st
 	cat "$f" >/dev/null
-	was=$(resident "$f")
+	was=$(resident "$p")
 	[ "$was" -gt 0 ] || bad "$f: nothing resident to drop"
 	[ -z "${2:-}" ] || want=$was
 	"${run[@]}" "$f" >out 2>err
 	st=$?
 	[ $st = 0 ] && [ ! -s out ] && [ ! -s err ] || bad "$f: status $st, output '$(cat out err)'"
-	now=$(resident "$f")
+	now=$(resident "$p")
 	[ "$now" = "$want" ] || bad "$f: $now of $was bytes resident after the run"
 }
 
@@ -287,12 +291,14 @@ filesystems() {
 		[ -e "$fs/data" ] || { cp src/data "$fs/data" && sync "$fs/data"; }
 		check "$fs/data"
 	done
-	# A file only in the lower layer is dropped there and not copied up.
+	# A file only in the lower layer is dropped there and not copied up. Its
+	# pages are the lower file's: util-linux 2.41's fincore asks cachestat(2)
+	# of the overlay file, which has none, where 2.38's mincore(2) of a
+	# mapping saw the lower file's; counting the lower file's suits both.
 	mkdir ext4/lower ext4/upper ext4/work overlay tmpfs ramfs
 	cp src/data ext4/lower/data && sync ext4/lower/data
 	if mnt -t overlay overlay -o lowerdir=ext4/lower,upperdir=ext4/upper,workdir=ext4/work overlay; then
-		check overlay/data
-		[ "$(resident ext4/lower/data)" = 0 ] || bad "overlay: lower file still resident"
+		check overlay/data '' ext4/lower/data
 		[ ! -e ext4/upper/data ] || bad "overlay: the file was copied up"
 	else
 		bad "overlay: cannot mount"
