@@ -83,6 +83,10 @@ set(CPACK_PAGEDROP_LINTIAN_OVERRIDES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
 
 set(PAGEDROP_MAINTAINER "The pagedrop developers <pagedrop-devel@example.org>"
 	CACHE STRING "Maintainer named in the packages")
+# Where the release folder is published: the PKGBUILD downloads the source
+# tarball from there. pagedrop.invalid holds its place.
+set(PAGEDROP_URL "https://pagedrop.invalid"
+	CACHE STRING "Address of the release folder")
 set(CPACK_PACKAGE_CONTACT ${PAGEDROP_MAINTAINER})
 set(CPACK_PACKAGE_VENDOR "The pagedrop developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drop one file's pages from the page cache")
@@ -138,5 +142,5 @@ include(CPack)
 
 add_custom_target(release
 	COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/release.sh ${CMAKE_SOURCE_DIR}
-		${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_MAINTAINER}
+		${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_MAINTAINER} ${PAGEDROP_URL}
 	USES_TERMINAL VERBATIM)
