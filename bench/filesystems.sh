@@ -1,9 +1,9 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
 # What a run costs and what it leaves behind on ext4, xfs and btrfs, each
-# made on a loop-device image: the time to drop a resident file of up to
-# 1 GiB, and what stays of 64 MiB written just before the run without a
-# sync, run by run. Needs root.
+# made on a loop-device image: what stays of 64 MiB written just before the
+# run without a sync, run by run (dirty.sh), and the time to drop a
+# resident file of up to 1 GiB. Needs root.
 #
 # usage: filesystems.sh PAGEBENCH PAGEDROP YARDSTICK [TRIALS]
 set -eu
@@ -18,10 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mib() { echo $(($(fincore -nb -o RES "$1") / 1048576)); }
-
-pagedrop() { "$bin" "$@"; }
-
+bash "$(dirname "$0")/dirty.sh" "$bin" "$trials"
 for fs in ext4 xfs btrfs; do
 	truncate -s 3G "$d/$fs.img"
 	case $fs in
@@ -33,18 +30,5 @@ for fs in ext4 xfs btrfs; do
 	mounts+=("$d/$fs")
 
 	printf '\n== %s, kernel %s\n\n' "$fs" "$(uname -r)"
-	printf 'MiB of 64 written without a sync still resident, %d trials:\n' "$trials"
-	for how in 'pagedrop F' 'pagedrop -n 2 F' 'pagedrop -n 100 F' \
-	    'pagedrop F; sleep 1; pagedrop F' 'sync F; pagedrop F'; do
-		printf '  %-34s' "$how"
-		for ((i = 0; i < trials; i++)); do
-			f=$d/$fs/dirty
-			dd if=/dev/urandom of="$f" bs=1M count=64 status=none
-			eval "${how//F/\"\$f\"}"
-			printf ' %3d' "$(mib "$f")"
-			rm -f "$f" && sync -f "$d/$fs"
-		done
-		echo
-	done
 	"$bench" -e "$bin" "$yardstick" "$d/$fs"
 done
