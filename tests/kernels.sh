@@ -245,6 +245,16 @@ boot() {
 	echo $((SECONDS - s)) >"$w/$name.took"
 }
 
+# The roots are fetched and unpacked three at a time: that is mostly
+# waiting for the mirror.
+running=0
+while read -r _ arch _ _ userland _; do
+	if [ "$running" -ge 3 ]; then wait -n; running=$((running - 1)); fi
+	mkroot "$arch" "$userland" &
+	running=$((running + 1))
+done < <(awk '{ print $2, $5 }' <<<"$kernels" | sort -u | awk '{ print "-", $1, "-", "-", $2 }')
+while [ "$running" -gt 0 ]; do wait -n; running=$((running - 1)); done
+
 # Each guest's payload: the release's binaries, the tests, the job, and
 # each binary's build tree where cmake --install looks for it, with the
 # source files that its install names.
@@ -313,7 +323,7 @@ while read -r name arch _ _ _ bins; do
 		compat= n=0
 		if [ -z "${bits32[$arch]:-}" ]; then
 			[ -z "${bits32[$b]:-}" ] || compat=1
-			n=$(grep -cE '^[0-9]+ +[a-z0-9_]+\(' "$o/$b/compat.trace" || true)
+			n=$(cat "$o/$b/compat.trace" 2>/dev/null | grep -cE '^[0-9]+ +[a-z0-9_]+\(' || true)
 		fi
 		mode=native
 		[ "$n" = 0 ] || mode="compat entry, $n calls"
