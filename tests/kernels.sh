@@ -138,17 +138,27 @@ machine() {
 	esac
 }
 
+# fetch NAME ARCH SUITE META: downloads the kernel package that META names
+# in SUITE, unless it is here; sets deb, its file.
+fetch() {
+	local pkg= ver= d
+	read -r pkg ver < <(apt-cache "${apt[@]}" show "$4:$2/$3" |
+	    sed -nE 's/^Depends: (linux-image-[^ ,]+) \(= ([^)]+)\).*/\1 \2/p' | head -n 1) || true
+	[ -n "$pkg" ] || { echo "kernels: $1: no $4 in $3" >&2; exit 1; }
+	deb=$cache/debs/${pkg}_${ver}_$2.deb
+	[ -s "$deb" ] && return
+	d=$(mktemp -d "$cache/debs/new.XXXXXX")
+	(cd "$d" && apt-get "${apt[@]}" -qq download "$pkg:$2=$ver") && mv "$d/${deb##*/}" "$deb"
+	rm -rf "$d"
+}
+
 # kernel NAME ARCH SUITE META USERLAND: fetches the kernel package that
 # META names in SUITE, and makes a disk image of USERLAND's root with its
 # modules and an initrd that loads what mounts it; sets img, vmlinuz,
 # initrd, kver.
 kernel() {
-	local name=$1 arch=$2 suite=$3 meta=$4 pkg= ver= deb k s m i
-	read -r pkg ver < <(apt-cache "${apt[@]}" show "$meta:$arch/$suite" |
-	    sed -nE 's/^Depends: (linux-image-[^ ,]+) \(= ([^)]+)\).*/\1 \2/p' | head -n 1) || true
-	[ -n "$pkg" ] || { echo "kernels: $name: no $meta in $suite" >&2; exit 1; }
-	deb=$cache/debs/${pkg}_${ver}_$arch.deb
-	[ -s "$deb" ] || (cd "$cache/debs" && apt-get "${apt[@]}" -qq download "$pkg:$arch=$ver")
+	local name=$1 arch=$2 suite=$3 meta=$4 deb k s m i
+	fetch "$name" "$arch" "$suite" "$meta"
 	k=$cache/kernel/${deb##*/}
 	k=${k%.deb}
 	if [ ! -d "$k" ]; then
@@ -245,14 +255,16 @@ boot() {
 	echo $((SECONDS - s)) >"$w/$name.took"
 }
 
-# The roots are fetched and unpacked three at a time: that is mostly
-# waiting for the mirror.
+# The kernels and the roots' packages are fetched four at a time: that is
+# mostly waiting for the mirror, one connection at a time.
 running=0
-while read -r _ arch _ _ userland _; do
-	if [ "$running" -ge 3 ]; then wait -n; running=$((running - 1)); fi
-	mkroot "$arch" "$userland" &
+spawn() {
+	if [ "$running" -ge 4 ]; then wait -n; running=$((running - 1)); fi
+	"$@" &
 	running=$((running + 1))
-done < <(awk '{ print $2, $5 }' <<<"$kernels" | sort -u | awk '{ print "-", $1, "-", "-", $2 }')
+}
+while read -r name arch suite meta _; do spawn fetch "$name" "$arch" "$suite" "$meta"; done <<<"$kernels"
+while read -r arch userland; do spawn mkroot "$arch" "$userland"; done < <(awk '{ print $2, $5 }' <<<"$kernels" | sort -u)
 while [ "$running" -gt 0 ]; do wait -n; running=$((running - 1)); done
 
 # Each guest's payload: the release's binaries, the tests, the job, and
