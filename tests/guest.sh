@@ -5,7 +5,8 @@
 # release's binary on this kernel, writes each one's output and status to
 # the disk whose serial is "out" as a tar archive, and powers off.
 # Its folder holds job (groups, binary, build tree, bench trials), the
-# tests and bench scripts it names.
+# tests and bench scripts it names. tests/shares.sh's groups run after
+# the suite's, on the share that kernels.sh gives the guest.
 set -u
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C HOME=/root
 cd "$(dirname "$0")/.." || exit 1
@@ -20,10 +21,21 @@ cat /proc/version >"$o/version"
 # The file system group asks for free loop devices, which exist only once
 # the module is in: no udev here loads it on demand.
 modprobe loop
+# The share groups serve over loopback, as users that the servers'
+# packages would have made, and put readers in memory cgroups.
+busybox ip link set lo up
+mount -t cgroup2 cgroup2 /sys/fs/cgroup
+printf '%s\n' _rpc:x:100:65534::/run/rpcbind:/usr/sbin/nologin \
+    sshd:x:101:65534::/run/sshd:/usr/sbin/nologin >>/etc/passwd
 if [ "$trials" = 0 ]; then
 	for g in $groups; do
 		s=$(date +%s)
 		bash tests/pagedrop.sh "$g" "$PWD/$bin" "$build" >"$o/$g.out" 2>&1
+		echo "$? $(($(date +%s) - s))" >"$o/$g.rc"
+	done
+	for g in $shares; do
+		s=$(date +%s)
+		bash tests/shares.sh "$g" "$PWD/$bin" >"$o/$g.out" 2>&1
 		echo "$? $(($(date +%s) - s))" >"$o/$g.rc"
 	done
 else

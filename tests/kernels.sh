@@ -4,7 +4,9 @@
 # kernels, as packaged in its archive, under qemu-system, and runs every
 # group of tests/pagedrop.sh in each against the release's static binary
 # for that architecture; a group that fails or skips fails the check with
-# the kernel's name and the group's output.
+# the kernel's name and the group's output. The groups of tests/shares.sh
+# run there too, with a 9p share from this machine; they may skip where the
+# kernel lacks a module, and their lines and skips are printed.
 #
 # usage: kernels.sh [--bench TRIALS] RELEASE-DIR [NAME...]
 # RELEASE-DIR is build/release, beside build/arch/ARCH; NAME picks kernels
@@ -35,6 +37,7 @@ kernels=$(cat <<-'EOF'
 if [ $# -gt 0 ]; then kernels=$(grep -wF "$(printf '%s\n' "$@")" <<<"$kernels"); fi
 [ -n "$kernels" ] || { echo "kernels: none of $* in the table" >&2; exit 2; }
 groups=$(sed -nE 's/^\tforeach\(group (.*)\)$/\1/p' "$top/CMakeLists.txt")
+shares=$(sed -nE 's/^\tforeach\(share (.*)\)$/\1/p' "$top/CMakeLists.txt")
 version=$(sed -nE 's/^project\(pagedrop VERSION ([^ ]+) .*/\1/p' "$top/CMakeLists.txt")
 
 mkdir -p "$cache"
@@ -72,6 +75,7 @@ apt-get "${apt[@]}" -qq update
 # for the architecture without running their scripts, which would need
 # that architecture's CPU; the tests need their files only.
 include=mount,e2fsprogs,xfsprogs,btrfs-progs,squashfs-tools,erofs-utils,strace,kmod,cmake,groff-base,busybox-static
+include+=,nfs-kernel-server,cifs-utils,samba,sshfs,openssh-server
 rootkey=$(echo "1 bookworm $include" | sha256sum | cut -c1-12)
 mkroot() {
 	local r=$cache/root-$1-$rootkey d
@@ -189,7 +193,9 @@ boot() {
 	    -drive "if=none,id=root,file=$w/$name.img,format=raw,snapshot=on" \
 	    -device virtio-blk-pci,drive=root,serial=root \
 	    -drive "if=none,id=out,file=$w/$name.res,format=raw" \
-	    -device virtio-blk-pci,drive=out,serial=out >"$w/$name.qemu" 2>&1 || true
+	    -device virtio-blk-pci,drive=out,serial=out \
+	    -virtfs "local,path=$w/$name.9p,mount_tag=pagedrop,security_model=none,readonly=on" \
+	    >"$w/$name.qemu" 2>&1 || true
 	mkdir -p "$w/$name.out"
 	tar -xf "$w/$name.res" -C "$w/$name.out" 2>/dev/null || true
 	echo $((SECONDS - s)) >"$w/$name.took"
@@ -206,19 +212,22 @@ while read -r name arch suite meta; do
 	p=$w/payload-$name/payload/pagedrop-kernels
 	mkdir -p "$p/tests" "$p/bench"
 	tar -xzf "$rel/pagedrop-$version-linux-$arch.tar.gz" -C "$p"
-	cp "$top/tests/pagedrop.sh" "$top/tests/guest.sh" "$p/tests/"
+	cp "$top/tests/pagedrop.sh" "$top/tests/shares.sh" "$top/tests/guest.sh" "$p/tests/"
 	cp "$top/bench/dirty.sh" "$p/bench/"
 	b=$(realpath "$rel/../arch/$arch")
 	src=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$b/CMakeCache.txt")
 	tar -C / -cf - "${b#/}" "${src#/}/doc" "${src#/}/LICENSE" | tar -C "$w/payload-$name/payload" -xf -
-	printf 'groups="%s"\nbin=%s\nbuild=%s\ntrials=%s\n' "$groups" \
+	printf 'groups="%s"\nshares="%s"\nbin=%s\nbuild=%s\ntrials=%s\n' "$groups" "$shares" \
 	    "pagedrop-$version-linux-$arch/pagedrop" "$b" "$trials" >"$p/job"
+	mkdir -p "$w/$name.9p" && head -c 4M /dev/urandom >"$w/$name.9p/data"
 	(cd "$w/payload-$name" && find . | sort | cpio -o -H newc --quiet -R 0:0) >"$w/payload-$name.cpio"
 	# The kernel finds a second archive only on a 4-byte boundary; it skips zeros.
 	cp "$initrd" "$w/$name.initrd"
 	truncate -s %512 "$w/$name.initrd"
 	cat "$w/payload-$name.cpio" >>"$w/$name.initrd"
 done <<<"$kernels"
+tar -xzf "$rel/pagedrop-$version-linux-$(dpkg --print-architecture).tar.gz" -C "$w"
+hostbin=$w/pagedrop-$version-linux-$(dpkg --print-architecture)/pagedrop
 echo "kernels: packages, roots, images and initrds ready after $((SECONDS - start)) s"
 
 # Guests run $jobs at a time, the slowest (arm64) first.
@@ -265,6 +274,23 @@ while read -r name arch _; do
 			fail=1
 		fi
 	done
+	# A share group may skip only where this kernel lacks a module.
+	for g in $shares; do
+		read -r st secs <"$o/$g.rc" 2>/dev/null || st=none
+		case $st in
+		0) printf '  %-12s ok (%s s)\n' "$g" "$secs" ;;
+		77) if grep -q '^SKIP: this kernel has no ' "$o/$g.out"; then
+			printf '  %-12s skipped (%s s)\n' "$g" "$secs"
+		else
+			echo "FAIL: $name ($(cat "$o/uname")): $g: skipped, not for want of a module"
+			fail=1
+		fi ;;
+		*) echo "FAIL: $name ($(cat "$o/uname")): $g: status $st"; fail=1 ;;
+		esac
+		sed 's/^/    /' "$o/$g.out" 2>/dev/null
+	done
+	bash "$top/tests/shares.sh" ninephost "$hostbin" "$w/$name.9p/data" | sed 's/^/    /'
+	[ "${PIPESTATUS[0]}" = 0 ] || { echo "FAIL: $name: the 9p host's copy"; fail=1; }
 done <<<"$kernels"
 echo "kernels: $(wc -l <<<"$kernels") kernels in $((SECONDS - start)) s"
 exit $fail
