@@ -13,7 +13,8 @@
 # from the table below. --bench runs bench/dirty.sh instead of the suite
 # and prints what it measured. Packages, roots, images and initrds are kept
 # in $PAGEDROP_KERNELS_CACHE (/var/cache/pagedrop-kernels); up to
-# $PAGEDROP_KERNELS_JOBS guests (2) run at once. Needs root, debootstrap,
+# $PAGEDROP_KERNELS_JOBS guests (2) run at once; $PAGEDROP_KERNELS_SHARES,
+# when set, names the share groups to run. Needs root, debootstrap,
 # qemu-system-x86, qemu-system-arm, kmod and cpio; mounts nothing here.
 set -euo pipefail
 trials=0
@@ -37,7 +38,7 @@ kernels=$(cat <<-'EOF'
 if [ $# -gt 0 ]; then kernels=$(grep -wF "$(printf '%s\n' "$@")" <<<"$kernels"); fi
 [ -n "$kernels" ] || { echo "kernels: none of $* in the table" >&2; exit 2; }
 groups=$(sed -nE 's/^\tforeach\(group (.*)\)$/\1/p' "$top/CMakeLists.txt")
-shares=$(sed -nE 's/^\tforeach\(share (.*)\)$/\1/p' "$top/CMakeLists.txt")
+shares=${PAGEDROP_KERNELS_SHARES-$(sed -nE 's/^\t+foreach\(share (.*)\)$/\1/p' "$top/CMakeLists.txt")}
 version=$(sed -nE 's/^project\(pagedrop VERSION ([^ ]+) .*/\1/p' "$top/CMakeLists.txt")
 
 mkdir -p "$cache"
@@ -289,6 +290,7 @@ while read -r name arch _; do
 		esac
 		sed 's/^/    /' "$o/$g.out" 2>/dev/null
 	done
+	[[ " $shares " = *" ninep "* ]] || continue
 	bash "$top/tests/shares.sh" ninephost "$hostbin" "$w/$name.9p/data" | sed 's/^/    /'
 	[ "${PIPESTATUS[0]}" = 0 ] || { echo "FAIL: $name: the 9p host's copy"; fail=1; }
 done <<<"$kernels"
