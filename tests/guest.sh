@@ -5,8 +5,10 @@
 # runs every group of tests/pagedrop.sh (or, for --bench, bench/dirty.sh)
 # against each release binary that the job names, writes each one's output
 # and status to the disk whose serial is "out" as a tar archive, and powers
-# off. Its folder holds settings (groups, bench trials), job (a line per
-# binary: architecture, binary, build tree) and the scripts they name.
+# off. Its folder holds settings (groups, share groups, bench trials), job
+# (a line per binary: architecture, binary, build tree) and the scripts
+# they name. tests/shares.sh's groups run after the suite's, with the first
+# binary, on the share that kernels.sh gives the guest.
 set -u
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C HOME=/root
 cd "$(dirname "$0")/.." || exit 1
@@ -29,6 +31,14 @@ modprobe binfmt_misc 2>/dev/null
 mount -t binfmt_misc binfmt_misc "$b" 2>/dev/null
 h=$(ls "$b" 2>/dev/null | grep -vxE 'register|status' | paste -sd ' ')
 echo "${h:-none}" >"$o/binfmt"
+# The share groups serve over loopback, as users that the servers'
+# packages would have made, and put readers in memory cgroups.
+if [ -n "$shares" ]; then
+	busybox ip link set lo up
+	mount -t cgroup2 cgroup2 /sys/fs/cgroup
+	printf '%s\n' _rpc:x:100:65534::/run/rpcbind:/usr/sbin/nologin \
+	    sshd:x:101:65534::/run/sshd:/usr/sbin/nologin >>/etc/passwd
+fi
 head -c 65536 /dev/urandom >/tmp/probe
 while read -r arch bin build; do
 	mkdir -p "$o/$arch"
@@ -44,6 +54,12 @@ while read -r arch bin build; do
 			bash tests/pagedrop.sh "$g" "$PWD/$bin" "$build" >"$o/$arch/$g.out" 2>&1
 			echo "$? $(($(date +%s) - s))" >"$o/$arch/$g.rc"
 		done
+		for g in $shares; do
+			s=$(date +%s)
+			bash tests/shares.sh "$g" "$PWD/$bin" >"$o/$arch/$g.out" 2>&1
+			echo "$? $(($(date +%s) - s))" >"$o/$arch/$g.rc"
+		done
+		shares=
 	fi
 done <job
 if [ "$trials" != 0 ]; then

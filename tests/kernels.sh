@@ -9,11 +9,15 @@
 # with the kernel's name, the binary's architecture and the group's output.
 # Each guest shows that the kernel itself executed each binary: no
 # binfmt_misc handler is registered there to hand it to an emulator.
+# The groups of tests/shares.sh run in the guests that the table marks,
+# with a 9p share from this machine; they may skip where the kernel lacks a
+# module, and their lines and skips are printed.
 #
 # usage: kernels.sh [--bench TRIALS | --groups "GROUP..."] RELEASE-DIR [NAME...]
 # RELEASE-DIR is build/release, beside build/arch/ARCH; NAME picks kernels
 # from the table below. --bench runs bench/dirty.sh instead of the suite
-# and prints what it measured; --groups runs those groups alone.
+# and prints what it measured; --groups runs those groups alone, of the
+# suite's and the shares'.
 # Packages, roots, images and initrds are kept in $PAGEDROP_KERNELS_CACHE
 # (/var/cache/pagedrop-kernels); up to $PAGEDROP_KERNELS_JOBS guests (2) run
 # at once. Needs root, debootstrap, qemu-system-x86, qemu-system-arm,
@@ -23,9 +27,13 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 trials=0
 groups=$(sed -nE 's/^\tforeach\(group (.*)\)$/\1/p' "$top/CMakeLists.txt")
+shares=$(sed -nE 's/^\t+foreach\(share (.*)\)$/\1/p' "$top/CMakeLists.txt")
 case ${1:-} in
 --bench) trials=$2 && shift 2 ;;
---groups) groups=$2 && shift 2 ;;
+--groups)
+	groups=$(tr ' ' '\n' <<<"$groups" | grep -xF "$(tr ' ' '\n' <<<"$2")" | paste -sd ' ') || true
+	shares=$(tr ' ' '\n' <<<"$shares" | grep -xF "$(tr ' ' '\n' <<<"$2")" | paste -sd ' ') || true
+	shift 2 ;;
 esac
 rel=$(realpath "$1")
 shift
@@ -35,22 +43,23 @@ SECONDS=0
 start=$SECONDS
 
 # Name, Debian architecture, the suite of its kernel, the package that
-# names the kernel, the suite of the guest's userland, and the release
-# binaries that run there, the kernel's own architecture's first: the
-# 64-bit kernels run 32-bit x86 and ARM programs through their compat entry.
+# names the kernel, the suite of the guest's userland, the release
+# binaries that run there, the kernel's own architecture's first (the
+# 64-bit kernels run 32-bit x86 and ARM programs through their compat
+# entry), and whether the share groups run there.
 # Debian 12 has no riscv64 port, so that guest is Debian 13's; Debian's
 # armel kernels are for boards that qemu does not model. Slowest first.
 kernels=$(cat <<-'EOF'
-	bookworm-arm64     arm64     bookworm            linux-image-arm64        bookworm  arm64,armhf,armel
-	bookworm-armhf     armhf     bookworm            linux-image-armmp-lpae   bookworm  armhf,armel
-	bullseye-amd64     amd64     bullseye            linux-image-amd64        bookworm  amd64,i386
-	bookworm-amd64     amd64     bookworm            linux-image-amd64        bookworm  amd64,i386
-	backports-amd64    amd64     bookworm-backports  linux-image-amd64        bookworm  amd64,i386
-	bookworm-ppc64el   ppc64el   bookworm            linux-image-powerpc64le  bookworm  ppc64el
-	bookworm-s390x     s390x     bookworm            linux-image-s390x        bookworm  s390x
-	bookworm-mips64el  mips64el  bookworm            linux-image-5kc-malta    bookworm  mips64el
-	trixie-riscv64     riscv64   trixie              linux-image-riscv64      trixie    riscv64
-	bookworm-i386      i386      bookworm            linux-image-686-pae      bookworm  i386
+	bookworm-arm64     arm64     bookworm            linux-image-arm64        bookworm  arm64,armhf,armel  shares
+	bookworm-armhf     armhf     bookworm            linux-image-armmp-lpae   bookworm  armhf,armel        -
+	bullseye-amd64     amd64     bullseye            linux-image-amd64        bookworm  amd64,i386         shares
+	bookworm-amd64     amd64     bookworm            linux-image-amd64        bookworm  amd64,i386         shares
+	backports-amd64    amd64     bookworm-backports  linux-image-amd64        bookworm  amd64,i386         shares
+	bookworm-ppc64el   ppc64el   bookworm            linux-image-powerpc64le  bookworm  ppc64el            -
+	bookworm-s390x     s390x     bookworm            linux-image-s390x        bookworm  s390x              -
+	bookworm-mips64el  mips64el  bookworm            linux-image-5kc-malta    bookworm  mips64el           -
+	trixie-riscv64     riscv64   trixie              linux-image-riscv64      trixie    riscv64            -
+	bookworm-i386      i386      bookworm            linux-image-686-pae      bookworm  i386               -
 	EOF
 )
 if [ $# -gt 0 ]; then kernels=$(grep -wF "$(printf '%s\n' "$@")" <<<"$kernels"); fi
@@ -92,15 +101,18 @@ apt-get "${apt[@]}" -qq update
 # The guest's userland: the packages that the tests call, unpacked for the
 # architecture without running their scripts, which would need that
 # architecture's CPU; the tests need their files only.
+# Where the share groups run, the servers and clients they use too.
 include=mount,util-linux-extra,e2fsprogs,xfsprogs,btrfs-progs,squashfs-tools,erofs-utils,strace,kmod,cmake,groff-base,busybox-static
-rootkey=$(echo "1 $include" | sha256sum | cut -c1-12)
-# mkroot ARCH SUITE: sets root, that suite's userland for that architecture.
+sharing=nfs-kernel-server,cifs-utils,samba,sshfs,openssh-server
+rootkey=$(echo "1 $include $sharing" | sha256sum | cut -c1-12)
+# mkroot ARCH SUITE SHARES: sets root, that suite's userland for that
+# architecture, with the share groups' packages unless SHARES is -.
 mkroot() {
 	local d
-	root=$cache/root-$2-$1-$rootkey
+	root=$cache/root-$2-$1-$3-$rootkey
 	[ -d "$root" ] && return
 	rm -rf "$root.new"
-	debootstrap --foreign --arch="$1" --variant=minbase --include="$include" \
+	debootstrap --foreign --arch="$1" --variant=minbase --include="$include$([ "$3" = - ] || echo ",$sharing")" \
 	    "$2" "$root.new" "$mirror" >"$w/debootstrap-$2-$1.log" 2>&1 ||
 	    { tail -n 20 "$w/debootstrap-$2-$1.log"; exit 1; }
 	for d in "$root.new"/var/cache/apt/archives/*.deb; do
@@ -152,10 +164,10 @@ fetch() {
 	rm -rf "$d"
 }
 
-# kernel NAME ARCH SUITE META USERLAND: fetches the kernel package that
-# META names in SUITE, and makes a disk image of USERLAND's root with its
-# modules and an initrd that loads what mounts it; sets img, vmlinuz,
-# initrd, kver.
+# kernel NAME ARCH SUITE META USERLAND SHARES: fetches the kernel package
+# that META names in SUITE, and makes a disk image of USERLAND's root (with
+# the share groups' packages unless SHARES is -) with its modules and an
+# initrd that loads what mounts it; sets img, vmlinuz, initrd, kver.
 kernel() {
 	local name=$1 arch=$2 suite=$3 meta=$4 deb k s m i
 	fetch "$name" "$arch" "$suite" "$meta"
@@ -172,8 +184,8 @@ kernel() {
 	# Some architectures' packages hold the kernel as an ELF file, vmlinux.
 	vmlinuz=$k/boot/vmlinuz-$kver
 	[ -e "$vmlinuz" ] || vmlinuz=$k/boot/vmlinux-$kver
-	mkroot "$arch" "$5"
-	img=$cache/img/${k##*/}-$5-$rootkey.img
+	mkroot "$arch" "$5" "$6"
+	img=$cache/img/${k##*/}-$5-$6-$rootkey.img
 	if [ ! -s "$img" ]; then
 		s=$cache/stage
 		rm -rf "$s" && mkdir -p "$cache/img"
@@ -188,7 +200,7 @@ kernel() {
 	# The initrd: busybox and the modules, dependencies first, that reach
 	# the root on a virtio disk, decompressed for busybox's insmod.
 	machine "$arch"
-	initrd=$cache/initrd/${k##*/}-$5-$rootkey-$(sha256sum <"$top/tests/kernels.sh" | cut -c1-12).cpio.gz
+	initrd=$cache/initrd/${k##*/}-$5-$6-$rootkey-$(sha256sum <"$top/tests/kernels.sh" | cut -c1-12).cpio.gz
 	[ -s "$initrd" ] && return
 	s=$w/initrd-$name
 	mkdir -p "$s"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,root,mod} "$cache/initrd"
@@ -237,10 +249,13 @@ kernel() {
 }
 
 # boot NAME ARCH: boots the guest with the job that the initrd's payload
-# holds; its outputs land in $w/NAME.out, its console in $w/NAME.console.
+# holds, and the 9p share $w/NAME.9p where there is one; its outputs land
+# in $w/NAME.out, its console in $w/NAME.console.
 boot() {
 	local name=$1 arch=$2 s=$SECONDS q con disk mods
 	machine "$arch"
+	[ ! -d "$w/$name.9p" ] ||
+	    q+=(-virtfs "local,path=$w/$name.9p,mount_tag=pagedrop,security_model=none,readonly=on")
 	truncate -s 64M "$w/$name.res"
 	timeout 2400 "${q[@]}" -m 2048 -smp 1 -nodefaults -display none -no-reboot \
 	    -serial "file:$w/$name.console" -pidfile "$w/$name.pid" \
@@ -264,20 +279,20 @@ spawn() {
 	running=$((running + 1))
 }
 while read -r name arch suite meta _; do spawn fetch "$name" "$arch" "$suite" "$meta"; done <<<"$kernels"
-while read -r arch userland; do spawn mkroot "$arch" "$userland"; done < <(awk '{ print $2, $5 }' <<<"$kernels" | sort -u)
+while read -r arch userland sh; do spawn mkroot "$arch" "$userland" "$sh"; done < <(awk '{ print $2, $5, $7 }' <<<"$kernels" | sort -u)
 while [ "$running" -gt 0 ]; do wait -n; running=$((running - 1)); done
 
 # Each guest's payload: the release's binaries, the tests, the job, and
 # each binary's build tree where cmake --install looks for it, with the
 # source files that its install names.
-while read -r name arch suite meta userland bins; do
-	kernel "$name" "$arch" "$suite" "$meta" "$userland"
+while read -r name arch suite meta userland bins sh; do
+	kernel "$name" "$arch" "$suite" "$meta" "$userland" "$sh"
 	echo "$kver" >"$w/$name.kver"
 	ln -s "$vmlinuz" "$w/$name.vmlinuz"
 	ln -s "$img" "$w/$name.img"
 	p=$w/payload-$name/payload/pagedrop-kernels
 	mkdir -p "$p/tests" "$p/bench"
-	cp "$top/tests/pagedrop.sh" "$top/tests/guest.sh" "$p/tests/"
+	cp "$top/tests/pagedrop.sh" "$top/tests/shares.sh" "$top/tests/guest.sh" "$p/tests/"
 	cp "$top/bench/dirty.sh" "$p/bench/"
 	: >"$p/job"
 	for b in ${bins//,/ }; do
@@ -287,13 +302,21 @@ while read -r name arch suite meta userland bins; do
 		tar -C / -cf - "${d#/}" "${src#/}/doc" "${src#/}/LICENSE" | tar -C "$w/payload-$name/payload" -xf -
 		printf '%s %s %s\n' "$b" "pagedrop-$version-linux-$b/pagedrop" "$d" >>"$p/job"
 	done
-	printf 'groups="%s"\ntrials=%s\n' "$groups" "$trials" >"$p/settings"
+	if [ "$sh" = - ] || [ "$trials" != 0 ]; then
+		printf 'groups="%s"\nshares=\ntrials=%s\n' "$groups" "$trials" >"$p/settings"
+	else
+		printf 'groups="%s"\nshares="%s"\ntrials=0\n' "$groups" "$shares" >"$p/settings"
+		mkdir -p "$w/$name.9p" && head -c 4M /dev/urandom >"$w/$name.9p/data"
+	fi
 	(cd "$w/payload-$name" && find . | sort | cpio -o -H newc --quiet -R 0:0) >"$w/payload-$name.cpio"
 	# The kernel finds a second archive only on a 4-byte boundary; it skips zeros.
 	cp "$initrd" "$w/$name.initrd"
 	truncate -s %512 "$w/$name.initrd"
 	cat "$w/payload-$name.cpio" >>"$w/$name.initrd"
 done <<<"$kernels"
+host=$(dpkg --print-architecture)
+tar -xzf "$rel/pagedrop-$version-linux-$host.tar.gz" -C "$w"
+hostbin=$w/pagedrop-$version-linux-$host/pagedrop
 echo "kernels: packages, roots, images and initrds ready after $((SECONDS - start)) s"
 
 # Guests run $jobs at a time, in the table's order.
@@ -311,7 +334,7 @@ declare -A elf=([amd64]=62 [i386]=3 [arm64]=183 [armhf]=40 [armel]=40 [mips64el]
     [ppc64el]=21 [s390x]=22 [riscv64]=243)
 declare -A bits32=([i386]=1 [armhf]=1 [armel]=1)
 fail=0
-while read -r name arch _ _ _ bins; do
+while read -r name arch _ _ _ bins sh; do
 	o=$w/$name.out
 	printf 'kernels: %s took %s s\n' "$name" "$(cat "$w/$name.took")"
 	if [ ! -s "$o/uname" ]; then
@@ -363,6 +386,26 @@ while read -r name arch _ _ _ bins; do
 			fi
 		done
 	done
+	# A share group may skip only where this kernel lacks a module.
+	b=${bins%%,*}
+	for g in $([ "$sh" = - ] || [ "$trials" != 0 ] || echo "$shares"); do
+		read -r st secs <"$o/$b/$g.rc" 2>/dev/null || st=none
+		case $st in
+		0) printf '    %-12s ok (%s s)\n' "$g" "$secs" ;;
+		77) if grep -q '^SKIP: this kernel has no ' "$o/$b/$g.out"; then
+			printf '    %-12s skipped (%s s)\n' "$g" "$secs"
+		else
+			echo "FAIL: $name ($(cat "$o/uname")): $b: $g: skipped, not for want of a module"
+			fail=1
+		fi ;;
+		*) echo "FAIL: $name ($(cat "$o/uname")): $b: $g: status $st"; fail=1 ;;
+		esac
+		sed 's/^/      /' "$o/$b/$g.out" 2>/dev/null || true
+	done
+	if [ -d "$w/$name.9p" ] && [[ " $shares " = *" ninep "* ]]; then
+		bash "$top/tests/shares.sh" ninephost "$hostbin" "$w/$name.9p/data" | sed 's/^/      /' ||
+		    { echo "FAIL: $name: the 9p host's copy"; fail=1; }
+	fi
 	if [ "$trials" != 0 ]; then
 		cat "$o/bench.out"
 		read -r st _ <"$o/bench.rc"
