@@ -104,15 +104,16 @@ apt-get "${apt[@]}" -qq update
 # Where the share groups run, the servers and clients they use too.
 include=mount,util-linux-extra,e2fsprogs,xfsprogs,btrfs-progs,squashfs-tools,erofs-utils,strace,kmod,cmake,groff-base,busybox-static
 sharing=nfs-kernel-server,cifs-utils,samba,sshfs,openssh-server
-rootkey=$(echo "1 $include $sharing" | sha256sum | cut -c1-12)
 # mkroot ARCH SUITE SHARES: sets root, that suite's userland for that
-# architecture, with the share groups' packages unless SHARES is -.
+# architecture, with the share groups' packages unless SHARES is -; its
+# name holds a digest of what it holds.
 mkroot() {
-	local d
-	root=$cache/root-$2-$1-$3-$rootkey
+	local d pkgs=$include
+	[ "$3" = - ] || pkgs+=,$sharing
+	root=$cache/root-$2-$1-$(echo "1 $pkgs" | sha256sum | cut -c1-12)
 	[ -d "$root" ] && return
 	rm -rf "$root.new"
-	debootstrap --foreign --arch="$1" --variant=minbase --include="$include$([ "$3" = - ] || echo ",$sharing")" \
+	debootstrap --foreign --arch="$1" --variant=minbase --include="$pkgs" \
 	    "$2" "$root.new" "$mirror" >"$w/debootstrap-$2-$1.log" 2>&1 ||
 	    { tail -n 20 "$w/debootstrap-$2-$1.log"; exit 1; }
 	for d in "$root.new"/var/cache/apt/archives/*.deb; do
@@ -185,7 +186,7 @@ kernel() {
 	vmlinuz=$k/boot/vmlinuz-$kver
 	[ -e "$vmlinuz" ] || vmlinuz=$k/boot/vmlinux-$kver
 	mkroot "$arch" "$5" "$6"
-	img=$cache/img/${k##*/}-$5-$6-$rootkey.img
+	img=$cache/img/${k##*/}-${root##*/root-}.img
 	if [ ! -s "$img" ]; then
 		s=$cache/stage
 		rm -rf "$s" && mkdir -p "$cache/img"
@@ -200,7 +201,7 @@ kernel() {
 	# The initrd: busybox and the modules, dependencies first, that reach
 	# the root on a virtio disk, decompressed for busybox's insmod.
 	machine "$arch"
-	initrd=$cache/initrd/${k##*/}-$5-$6-$rootkey-$(sha256sum <"$top/tests/kernels.sh" | cut -c1-12).cpio.gz
+	initrd=$cache/initrd/${k##*/}-${root##*/root-}-$(sha256sum <"$top/tests/kernels.sh" | cut -c1-12).cpio.gz
 	[ -s "$initrd" ] && return
 	s=$w/initrd-$name
 	mkdir -p "$s"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,root,mod} "$cache/initrd"
