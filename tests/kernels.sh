@@ -14,10 +14,12 @@
 # module, and their lines and skips are printed.
 #
 # usage: kernels.sh [--bench TRIALS | --groups "GROUP..."] RELEASE-DIR [NAME...]
+#        kernels.sh --prepare [NAME...]
 # RELEASE-DIR is build/release, beside build/arch/ARCH; NAME picks kernels
 # from the table below. --bench runs bench/dirty.sh instead of the suite
 # and prints what it measured; --groups runs those groups alone, of the
-# suite's and the shares'.
+# suite's and the shares'; --prepare only fetches and makes what the
+# guests boot, which is most of a first run's time, and needs no release.
 # Packages, roots, images and initrds are kept in $PAGEDROP_KERNELS_CACHE
 # (/var/cache/pagedrop-kernels); up to $PAGEDROP_KERNELS_JOBS guests (2) run
 # at once. Needs root, debootstrap, qemu-system-x86, qemu-system-arm,
@@ -35,8 +37,8 @@ case ${1:-} in
 	shares=$(tr ' ' '\n' <<<"$shares" | grep -xF "$(tr ' ' '\n' <<<"$2")" | paste -sd ' ') || true
 	shift 2 ;;
 esac
-rel=$(realpath "$1")
-shift
+prepare=
+if [ "${1:-}" = --prepare ]; then prepare=1 && shift; else rel=$(realpath "$1") && shift; fi
 cache=${PAGEDROP_KERNELS_CACHE:-/var/cache/pagedrop-kernels}
 jobs=${PAGEDROP_KERNELS_JOBS:-2}
 SECONDS=0
@@ -271,8 +273,8 @@ boot() {
 	echo $((SECONDS - s)) >"$w/$name.took"
 }
 
-# The kernels and the roots' packages are fetched four at a time: that is
-# mostly waiting for the mirror, one connection at a time.
+# The kernels and the roots' packages are fetched four at a time, and the
+# roots unpacked meanwhile.
 running=0
 spawn() {
 	if [ "$running" -ge 4 ]; then wait -n; running=$((running - 1)); fi
@@ -288,6 +290,7 @@ while [ "$running" -gt 0 ]; do wait -n; running=$((running - 1)); done
 # source files that its install names.
 while read -r name arch suite meta userland bins sh; do
 	kernel "$name" "$arch" "$suite" "$meta" "$userland" "$sh"
+	[ -z "$prepare" ] || continue
 	echo "$kver" >"$w/$name.kver"
 	ln -s "$vmlinuz" "$w/$name.vmlinuz"
 	ln -s "$img" "$w/$name.img"
@@ -315,6 +318,10 @@ while read -r name arch suite meta userland bins sh; do
 	truncate -s %512 "$w/$name.initrd"
 	cat "$w/payload-$name.cpio" >>"$w/$name.initrd"
 done <<<"$kernels"
+if [ -n "$prepare" ]; then
+	echo "kernels: packages, roots, images and initrds ready after $((SECONDS - start)) s"
+	exit 0
+fi
 host=$(dpkg --print-architecture)
 tar -xzf "$rel/pagedrop-$version-linux-$host.tar.gz" -C "$w"
 hostbin=$w/pagedrop-$version-linux-$host/pagedrop
