@@ -396,6 +396,7 @@ while read -r name arch _ _ _ bins sh; do
 	done
 	# A share group may skip only where this kernel lacks a module.
 	b=${bins%%,*}
+	[ "$sh" = - ] || [ "$trials" != 0 ] || [ -z "$shares" ] || echo "  shares, with the $b binary:"
 	for g in $([ "$sh" = - ] || [ "$trials" != 0 ] || echo "$shares"); do
 		read -r st secs <"$o/$b/$g.rc" 2>/dev/null || st=none
 		case $st in
