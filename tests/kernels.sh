@@ -153,17 +153,22 @@ machine() {
 	esac
 }
 
-# fetch NAME ARCH SUITE META: downloads the kernel package that META names
-# in SUITE, unless it is here; sets deb, its file.
-fetch() {
-	local pkg= ver= d
+# debof NAME ARCH SUITE META: sets deb, the file of the kernel package
+# that META names in SUITE, and pkg, what apt-get download fetches it as.
+debof() {
+	local ver=
 	read -r pkg ver < <(apt-cache "${apt[@]}" show "$4:$2/$3" |
 	    sed -nE 's/^Depends: (linux-image-[^ ,]+) \(= ([^)]+)\).*/\1 \2/p' | head -n 1) || true
-	[ -n "$pkg" ] || { echo "kernels: $1: no $4 in $3" >&2; exit 1; }
+	[ -n "$ver" ] || { echo "kernels: $1: no $4 in $3" >&2; exit 1; }
 	deb=$cache/debs/${pkg}_${ver}_$2.deb
-	[ -s "$deb" ] && return
+	pkg=$pkg:$2=$ver
+}
+
+# download PKG FILE: apt-get download, into FILE once whole.
+download() {
+	local d
 	d=$(mktemp -d "$cache/debs/new.XXXXXX")
-	(cd "$d" && apt-get "${apt[@]}" -qq download "$pkg:$2=$ver") && mv "$d/${deb##*/}" "$deb"
+	(cd "$d" && apt-get "${apt[@]}" -qq download "$1") && mv "$d/${2##*/}" "$2"
 	rm -rf "$d"
 }
 
@@ -172,8 +177,9 @@ fetch() {
 # the share groups' packages unless SHARES is -) with its modules and an
 # initrd that loads what mounts it; sets img, vmlinuz, initrd, kver.
 kernel() {
-	local name=$1 arch=$2 suite=$3 meta=$4 deb k s m i
-	fetch "$name" "$arch" "$suite" "$meta"
+	local name=$1 arch=$2 suite=$3 meta=$4 deb pkg k s m i
+	debof "$name" "$arch" "$suite" "$meta"
+	[ -s "$deb" ] || download "$pkg" "$deb"
 	k=$cache/kernel/${deb##*/}
 	k=${k%.deb}
 	if [ ! -d "$k" ]; then
@@ -281,7 +287,10 @@ spawn() {
 	"$@" &
 	running=$((running + 1))
 }
-while read -r name arch suite meta _; do spawn fetch "$name" "$arch" "$suite" "$meta"; done <<<"$kernels"
+while read -r name arch suite meta _; do
+	debof "$name" "$arch" "$suite" "$meta"
+	[ -s "$deb" ] || spawn download "$pkg" "$deb"
+done <<<"$kernels"
 while read -r arch userland sh; do spawn mkroot "$arch" "$userland" "$sh"; done < <(awk '{ print $2, $5, $7 }' <<<"$kernels" | sort -u)
 while [ "$running" -gt 0 ]; do wait -n; running=$((running - 1)); done
 
