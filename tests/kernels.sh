@@ -1,40 +1,71 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
 # Proves the whole test suite on the kernels users run: boots Debian's own
-# kernels, as packaged in its archive, under qemu-system, and runs every
-# group of tests/pagedrop.sh in each against the release's static binary
-# for that architecture; a group that fails or skips fails the check with
-# the kernel's name and the group's output.
+# kernels, as packaged in its archive, under qemu-system, one for each
+# architecture that a release is made for, and runs every group of
+# tests/pagedrop.sh in each against the release's static binary for that
+# architecture, and for the 32-bit architectures that the kernel also runs
+# natively (its compat entry); a group that fails or skips fails the check
+# with the kernel's name, the binary's architecture and the group's output.
+# Each guest shows that the kernel itself executed each binary: no
+# binfmt_misc handler is registered there to hand it to an emulator.
+# The groups of tests/shares.sh run in the guests that the table marks,
+# with a 9p share from this machine; they may skip where the kernel lacks a
+# module, and their lines and skips are printed.
 #
-# usage: kernels.sh [--bench TRIALS] RELEASE-DIR [NAME...]
+# usage: kernels.sh [--bench TRIALS | --groups "GROUP..."] RELEASE-DIR [NAME...]
+#        kernels.sh --prepare [NAME...]
 # RELEASE-DIR is build/release, beside build/arch/ARCH; NAME picks kernels
 # from the table below. --bench runs bench/dirty.sh instead of the suite
-# and prints what it measured. Packages, roots, images and initrds are kept
-# in $PAGEDROP_KERNELS_CACHE (/var/cache/pagedrop-kernels); up to
-# $PAGEDROP_KERNELS_JOBS guests (2) run at once. Needs root, debootstrap,
-# qemu-system-x86, qemu-system-arm, kmod and cpio; mounts nothing here.
+# and prints what it measured; --groups runs those groups alone, of the
+# suite's and the shares'; --prepare only fetches and makes what the
+# guests boot, which is most of a first run's time, and needs no release.
+# Packages, roots, images and initrds are kept in $PAGEDROP_KERNELS_CACHE
+# (/var/cache/pagedrop-kernels); up to $PAGEDROP_KERNELS_JOBS guests (2) run
+# at once. Needs root, debootstrap, qemu-system-x86, qemu-system-arm,
+# qemu-system-mips, qemu-system-ppc, qemu-system-misc, kmod and cpio;
+# mounts nothing here.
 set -euo pipefail
-trials=0
-if [ "${1:-}" = --bench ]; then trials=$2 && shift 2; fi
-rel=$(realpath "$1")
-shift
 top=$(cd "$(dirname "$0")/.." && pwd)
+trials=0
+groups=$(sed -nE 's/^\tforeach\(group (.*)\)$/\1/p' "$top/CMakeLists.txt")
+shares=$(sed -nE 's/^\t+foreach\(share (.*)\)$/\1/p' "$top/CMakeLists.txt")
+case ${1:-} in
+--bench) trials=$2 && shift 2 ;;
+--groups)
+	groups=$(tr ' ' '\n' <<<"$groups" | grep -xF "$(tr ' ' '\n' <<<"$2")" | paste -sd ' ') || true
+	shares=$(tr ' ' '\n' <<<"$shares" | grep -xF "$(tr ' ' '\n' <<<"$2")" | paste -sd ' ') || true
+	shift 2 ;;
+esac
+prepare=
+if [ "${1:-}" = --prepare ]; then prepare=1 && shift; else rel=$(realpath "$1") && shift; fi
 cache=${PAGEDROP_KERNELS_CACHE:-/var/cache/pagedrop-kernels}
 jobs=${PAGEDROP_KERNELS_JOBS:-2}
 SECONDS=0
 start=$SECONDS
 
-# name, Debian architecture, suite, the package that names its kernel.
+# Name, Debian architecture, the suite of its kernel, the package that
+# names the kernel, the suite of the guest's userland, the release
+# binaries that run there, the kernel's own architecture's first (the
+# 64-bit kernels run 32-bit x86 and ARM programs through their compat
+# entry), and whether the share groups run there.
+# Debian 12 has no riscv64 port, so that guest is Debian 13's; Debian's
+# armel kernels are for boards that qemu does not model. Slowest first.
 kernels=$(cat <<-'EOF'
-	bookworm-arm64   arm64  bookworm            linux-image-arm64
-	bullseye-amd64   amd64  bullseye            linux-image-amd64
-	bookworm-amd64   amd64  bookworm            linux-image-amd64
-	backports-amd64  amd64  bookworm-backports  linux-image-amd64
+	bookworm-arm64     arm64     bookworm            linux-image-arm64        bookworm  arm64,armhf,armel  shares
+	bookworm-armhf     armhf     bookworm            linux-image-armmp-lpae   bookworm  armhf,armel        -
+	bullseye-amd64     amd64     bullseye            linux-image-amd64        bookworm  amd64,i386         shares
+	bookworm-amd64     amd64     bookworm            linux-image-amd64        bookworm  amd64,i386         shares
+	backports-amd64    amd64     bookworm-backports  linux-image-amd64        bookworm  amd64,i386         shares
+	bookworm-ppc64el   ppc64el   bookworm            linux-image-powerpc64le  bookworm  ppc64el            -
+	bookworm-s390x     s390x     bookworm            linux-image-s390x        bookworm  s390x              -
+	bookworm-mips64el  mips64el  bookworm            linux-image-5kc-malta    bookworm  mips64el           -
+	trixie-riscv64     riscv64   trixie              linux-image-riscv64      trixie    riscv64            -
+	bookworm-i386      i386      bookworm            linux-image-686-pae      bookworm  i386               -
 	EOF
 )
 if [ $# -gt 0 ]; then kernels=$(grep -wF "$(printf '%s\n' "$@")" <<<"$kernels"); fi
 [ -n "$kernels" ] || { echo "kernels: none of $* in the table" >&2; exit 2; }
-groups=$(sed -nE 's/^\tforeach\(group (.*)\)$/\1/p' "$top/CMakeLists.txt")
 version=$(sed -nE 's/^project\(pagedrop VERSION ([^ ]+) .*/\1/p' "$top/CMakeLists.txt")
 
 mkdir -p "$cache"
@@ -56,66 +87,121 @@ mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
 mirror=${mirror:-http://deb.debian.org/debian}
 
 # An apt of its own, for the kernels' packages; the machine's is not touched.
+# It keeps its cache of the lists, which some machines' apt is set to drop:
+# without it, each lookup in eight architectures' lists takes 12 s.
 a=$cache/apt
 mkdir -p "$a/lists/partial" "$a/archives/partial" "$a/none" "$cache/debs"
-for s in bullseye bookworm bookworm-backports; do
-	echo "deb [arch=amd64,arm64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $s main"
+arches=$(awk '{ print $2 }' <<<"$kernels" | sort -u | paste -sd ,)
+for s in $(awk '{ print $3 }' <<<"$kernels" | sort -u); do
+	echo "deb [arch=$arches signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $s main"
 done >"$a/sources.list"
 touch "$a/status"
 apt=(-o Dir::Etc::sourcelist="$a/sources.list" -o Dir::Etc::sourceparts="$a/none"
     -o Dir::Etc::preferencesparts="$a/none" -o Dir::State="$a" -o Dir::State::status="$a/status"
-    -o Dir::Cache="$a" -o APT::Architecture=amd64 -o APT::Architectures::=amd64
-    -o APT::Architectures::=arm64 -o APT::Sandbox::User=root)
+    -o Dir::Cache="$a" -o APT::Architecture=amd64 -o APT::Sandbox::User=root
+    -o Dir::Cache::pkgcache=pkgcache.bin -o Dir::Cache::srcpkgcache=srcpkgcache.bin)
+for d in ${arches//,/ }; do apt+=(-o APT::Architectures::="$d"); done
 apt-get "${apt[@]}" -qq update
 
-# The guest's userland: Debian 12's packages that the tests call, unpacked
-# for the architecture without running their scripts, which would need
-# that architecture's CPU; the tests need their files only.
-include=mount,e2fsprogs,xfsprogs,btrfs-progs,squashfs-tools,erofs-utils,strace,kmod,cmake,groff-base,busybox-static
-rootkey=$(echo "1 bookworm $include" | sha256sum | cut -c1-12)
+# The guest's userland: the packages that the tests call, unpacked for the
+# architecture without running their scripts, which would need that
+# architecture's CPU; the tests need their files only.
+# Where the share groups run, the servers and clients they use too.
+include=mount,util-linux-extra,e2fsprogs,xfsprogs,btrfs-progs,squashfs-tools,erofs-utils,strace,kmod,cmake,groff-base,busybox-static
+sharing=nfs-kernel-server,cifs-utils,samba,sshfs,openssh-server
+# mkroot ARCH SUITE SHARES: sets root, that suite's userland for that
+# architecture, with the share groups' packages unless SHARES is -; its
+# name holds a digest of what it holds.
 mkroot() {
-	local r=$cache/root-$1-$rootkey d
-	[ -d "$r" ] && return
-	rm -rf "$r.new"
-	debootstrap --foreign --arch="$1" --variant=minbase --include="$include" \
-	    bookworm "$r.new" "$mirror" >"$w/debootstrap-$1.log" 2>&1 ||
-	    { tail -n 20 "$w/debootstrap-$1.log"; exit 1; }
-	for d in "$r.new"/var/cache/apt/archives/*.deb; do
-		dpkg-deb --fsys-tarfile "$d" | tar -x --keep-directory-symlink -C "$r.new"
+	local d pkgs=$include
+	[ "$3" = - ] || pkgs+=,$sharing
+	root=$cache/root-$2-$1-$(echo "1 $pkgs" | sha256sum | cut -c1-12)
+	[ -d "$root" ] && return
+	rm -rf "$root.new"
+	debootstrap --foreign --arch="$1" --variant=minbase --include="$pkgs" \
+	    "$2" "$root.new" "$mirror" >"$w/debootstrap-$2-$1.log" 2>&1 ||
+	    { tail -n 20 "$w/debootstrap-$2-$1.log"; exit 1; }
+	for d in "$root.new"/var/cache/apt/archives/*.deb; do
+		dpkg-deb --fsys-tarfile "$d" | tar -x --keep-directory-symlink -C "$root.new"
 	done
-	rm -rf "$r.new/debootstrap" "$r.new"/var/cache/apt/archives/*.deb "$r.new/proc"
-	mkdir "$r.new/proc"
-	cp "$r.new/usr/share/base-passwd/passwd.master" "$r.new/etc/passwd"
-	cp "$r.new/usr/share/base-passwd/group.master" "$r.new/etc/group"
-	ln -sf ../proc/self/mounts "$r.new/etc/mtab"
-	mv "$r.new" "$r"
+	rm -rf "$root.new/debootstrap" "$root.new"/var/cache/apt/archives/*.deb "$root.new/proc"
+	mkdir "$root.new/proc"
+	cp "$root.new/usr/share/base-passwd/passwd.master" "$root.new/etc/passwd"
+	cp "$root.new/usr/share/base-passwd/group.master" "$root.new/etc/group"
+	ln -sf ../proc/self/mounts "$root.new/etc/mtab"
+	mv "$root.new" "$root"
 }
 
-# kernel NAME ARCH SUITE META: fetches the kernel package that META names
-# in SUITE, and makes a disk image of the root with its modules and an
+# machine ARCH: how qemu-system models a machine of that architecture that
+# Debian's kernel runs on: sets q (qemu's command), con (the kernel's
+# console), disk (the qemu device of a virtio disk) and mods (the modules
+# that reach it, in load order; those built in are skipped).
+machine() {
+	disk=virtio-blk-pci mods="virtio_pci virtio_blk"
+	case $1 in
+	amd64) q=(qemu-system-x86_64 -M pc -cpu max) con=ttyS0 ;;
+	i386) q=(qemu-system-i386 -M pc -cpu max) con=ttyS0 ;;
+	# -cpu max is far slower under TCG, for its pointer authentication.
+	arm64) q=(qemu-system-aarch64 -M virt -cpu max,pauth-impdef=on) con=ttyAMA0 ;;
+	armhf) q=(qemu-system-arm -M virt -cpu cortex-a15) con=ttyAMA0 ;;
+	mips64el) q=(qemu-system-mips64el -M malta -cpu 5KEc) con=ttyS0 ;;
+	# The spectre capabilities that TCG cannot give are declared broken;
+	# x-vof boots without the firmware's own seconds of set-up.
+	ppc64el)
+		q=(qemu-system-ppc64 -M pseries,cap-cfpc=broken,cap-sbbc=broken,cap-ibs=broken,cap-ccf-assist=off,x-vof=on)
+		con=hvc0 ;;
+	s390x) q=(qemu-system-s390x -M s390-ccw-virtio) con=ttysclp0 disk=virtio-blk-ccw mods=virtio_blk ;;
+	riscv64) q=(qemu-system-riscv64 -M virt) con=ttyS0 ;;
+	*) echo "kernels: no machine for $1" >&2; exit 2 ;;
+	esac
+}
+
+# debof NAME ARCH SUITE META: sets deb, the file of the kernel package
+# that META names in SUITE, and pkg, what apt-get download fetches it as.
+debof() {
+	local ver=
+	read -r pkg ver < <(apt-cache "${apt[@]}" show "$4:$2/$3" |
+	    sed -nE 's/^Depends: (linux-image-[^ ,]+) \(= ([^)]+)\).*/\1 \2/p' | head -n 1) || true
+	[ -n "$ver" ] || { echo "kernels: $1: no $4 in $3" >&2; exit 1; }
+	deb=$cache/debs/${pkg}_${ver}_$2.deb
+	pkg=$pkg:$2=$ver
+}
+
+# download PKG FILE: apt-get download, into FILE once whole.
+download() {
+	local d
+	d=$(mktemp -d "$cache/debs/new.XXXXXX")
+	(cd "$d" && apt-get "${apt[@]}" -qq download "$1") && mv "$d/${2##*/}" "$2"
+	rm -rf "$d"
+}
+
+# kernel NAME ARCH SUITE META USERLAND SHARES: fetches the kernel package
+# that META names in SUITE, and makes a disk image of USERLAND's root (with
+# the share groups' packages unless SHARES is -) with its modules and an
 # initrd that loads what mounts it; sets img, vmlinuz, initrd, kver.
 kernel() {
-	local name=$1 arch=$2 suite=$3 meta=$4 pkg= ver= deb k s m i
-	read -r pkg ver < <(apt-cache "${apt[@]}" show "$meta:$arch/$suite" |
-	    sed -nE 's/^Depends: (linux-image-[^ ,]+) \(= ([^)]+)\).*/\1 \2/p' | head -n 1) || true
-	[ -n "$pkg" ] || { echo "kernels: $name: no $meta in $suite" >&2; exit 1; }
-	deb=$cache/debs/${pkg}_${ver}_$arch.deb
-	[ -s "$deb" ] || (cd "$cache/debs" && apt-get "${apt[@]}" -qq download "$pkg:$arch=$ver")
+	local name=$1 arch=$2 suite=$3 meta=$4 deb pkg k s m i
+	debof "$name" "$arch" "$suite" "$meta"
+	[ -s "$deb" ] || download "$pkg" "$deb"
 	k=$cache/kernel/${deb##*/}
 	k=${k%.deb}
 	if [ ! -d "$k" ]; then
 		rm -rf "$k.new" && mkdir -p "$k.new"
 		dpkg-deb -x "$deb" "$k.new"
+		# Debian 13's kernels keep their modules in /usr/lib alone.
+		[ -e "$k.new/lib" ] || ln -s usr/lib "$k.new/lib"
 		mv "$k.new" "$k"
 	fi
 	kver=$(ls "$k/lib/modules")
+	# Some architectures' packages hold the kernel as an ELF file, vmlinux.
 	vmlinuz=$k/boot/vmlinuz-$kver
-	mkroot "$arch"
-	img=$cache/img/${k##*/}-$rootkey.img
+	[ -e "$vmlinuz" ] || vmlinuz=$k/boot/vmlinux-$kver
+	mkroot "$arch" "$5" "$6"
+	img=$cache/img/${k##*/}-${root##*/root-}.img
 	if [ ! -s "$img" ]; then
 		s=$cache/stage
 		rm -rf "$s" && mkdir -p "$cache/img"
-		cp -al "$cache/root-$arch-$rootkey" "$s"
+		cp -al "$root" "$s"
 		cp -a "$k/lib/modules" "$s/usr/lib/"
 		depmod -b "$s" "$kver"
 		truncate -s 4G "$img.new"
@@ -125,12 +211,13 @@ kernel() {
 	fi
 	# The initrd: busybox and the modules, dependencies first, that reach
 	# the root on a virtio disk, decompressed for busybox's insmod.
-	initrd=$cache/initrd/${k##*/}-$rootkey-$(sha256sum <"$top/tests/kernels.sh" | cut -c1-12).cpio.gz
+	machine "$arch"
+	initrd=$cache/initrd/${k##*/}-${root##*/root-}-$(sha256sum <"$top/tests/kernels.sh" | cut -c1-12).cpio.gz
 	[ -s "$initrd" ] && return
 	s=$w/initrd-$name
 	mkdir -p "$s"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,root,mod} "$cache/initrd"
 	depmod -b "$k" "$kver"
-	for m in virtio_pci virtio_blk ext4 crc32c_generic; do
+	for m in $mods ext4 crc32c_generic; do
 		modprobe -d "$k" -S "$kver" --show-depends "$m"
 	done | awk '$1 == "insmod" && !seen[$2]++ { print $2 }' >"$w/mods-$name"
 	i=0
@@ -143,7 +230,7 @@ kernel() {
 		basename "$m" >>"$s/mod/order"
 		i=$((i + 1))
 	done <"$w/mods-$name"
-	cp "$cache/root-$arch-$rootkey/usr/bin/busybox" "$s/bin/busybox"
+	cp "$root/usr/bin/busybox" "$s/bin/busybox"
 	cat >"$s/init" <<-'EOF'
 	#!/bin/busybox sh
 	/bin/busybox --install -s
@@ -174,54 +261,85 @@ kernel() {
 }
 
 # boot NAME ARCH: boots the guest with the job that the initrd's payload
-# holds; its outputs land in $w/NAME.out, its console in $w/NAME.console.
+# holds, and the 9p share $w/NAME.9p where there is one; its outputs land
+# in $w/NAME.out, its console in $w/NAME.console.
 boot() {
-	local name=$1 arch=$2 s=$SECONDS q c
-	case $arch in
-	amd64) q=(qemu-system-x86_64 -M pc -cpu max) c=ttyS0 ;;
-	arm64) q=(qemu-system-aarch64 -M virt -cpu max,pauth-impdef=on) c=ttyAMA0 ;;
-	esac
+	local name=$1 arch=$2 s=$SECONDS q con disk mods
+	machine "$arch"
+	[ ! -d "$w/$name.9p" ] ||
+	    q+=(-virtfs "local,path=$w/$name.9p,mount_tag=pagedrop,security_model=none,readonly=on")
 	truncate -s 64M "$w/$name.res"
 	timeout 2400 "${q[@]}" -m 2048 -smp 1 -nodefaults -display none -no-reboot \
 	    -serial "file:$w/$name.console" -pidfile "$w/$name.pid" \
 	    -kernel "$w/$name.vmlinuz" -initrd "$w/$name.initrd" \
-	    -append "console=$c panic=-1 rdinit=/init" \
+	    -append "console=$con panic=-1 rdinit=/init" \
 	    -drive "if=none,id=root,file=$w/$name.img,format=raw,snapshot=on" \
-	    -device virtio-blk-pci,drive=root,serial=root \
+	    -device "$disk,drive=root,serial=root" \
 	    -drive "if=none,id=out,file=$w/$name.res,format=raw" \
-	    -device virtio-blk-pci,drive=out,serial=out >"$w/$name.qemu" 2>&1 || true
+	    -device "$disk,drive=out,serial=out" >"$w/$name.qemu" 2>&1 || true
 	mkdir -p "$w/$name.out"
 	tar -xf "$w/$name.res" -C "$w/$name.out" 2>/dev/null || true
 	echo $((SECONDS - s)) >"$w/$name.took"
 }
 
-# Each guest's payload: the release's binary, the tests, the job, and the
-# architecture's build tree where cmake --install looks for it, with the
+# The kernels and the roots' packages are fetched four at a time, and the
+# roots unpacked meanwhile.
+running=0
+spawn() {
+	if [ "$running" -ge 4 ]; then wait -n; running=$((running - 1)); fi
+	"$@" &
+	running=$((running + 1))
+}
+while read -r name arch suite meta _; do
+	debof "$name" "$arch" "$suite" "$meta"
+	[ -s "$deb" ] || spawn download "$pkg" "$deb"
+done <<<"$kernels"
+while read -r arch userland sh; do spawn mkroot "$arch" "$userland" "$sh"; done < <(awk '{ print $2, $5, $7 }' <<<"$kernels" | sort -u)
+while [ "$running" -gt 0 ]; do wait -n; running=$((running - 1)); done
+
+# Each guest's payload: the release's binaries, the tests, the job, and
+# each binary's build tree where cmake --install looks for it, with the
 # source files that its install names.
-while read -r name arch suite meta; do
-	kernel "$name" "$arch" "$suite" "$meta"
+while read -r name arch suite meta userland bins sh; do
+	kernel "$name" "$arch" "$suite" "$meta" "$userland" "$sh"
+	[ -z "$prepare" ] || continue
 	echo "$kver" >"$w/$name.kver"
 	ln -s "$vmlinuz" "$w/$name.vmlinuz"
 	ln -s "$img" "$w/$name.img"
 	p=$w/payload-$name/payload/pagedrop-kernels
 	mkdir -p "$p/tests" "$p/bench"
-	tar -xzf "$rel/pagedrop-$version-linux-$arch.tar.gz" -C "$p"
-	cp "$top/tests/pagedrop.sh" "$top/tests/guest.sh" "$p/tests/"
+	cp "$top/tests/pagedrop.sh" "$top/tests/shares.sh" "$top/tests/guest.sh" "$p/tests/"
 	cp "$top/bench/dirty.sh" "$p/bench/"
-	b=$(realpath "$rel/../arch/$arch")
-	src=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$b/CMakeCache.txt")
-	tar -C / -cf - "${b#/}" "${src#/}/doc" "${src#/}/LICENSE" | tar -C "$w/payload-$name/payload" -xf -
-	printf 'groups="%s"\nbin=%s\nbuild=%s\ntrials=%s\n' "$groups" \
-	    "pagedrop-$version-linux-$arch/pagedrop" "$b" "$trials" >"$p/job"
+	: >"$p/job"
+	for b in ${bins//,/ }; do
+		tar -xzf "$rel/pagedrop-$version-linux-$b.tar.gz" -C "$p"
+		d=$(realpath "$rel/../arch/$b")
+		src=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$d/CMakeCache.txt")
+		tar -C / -cf - "${d#/}" "${src#/}/doc" "${src#/}/LICENSE" | tar -C "$w/payload-$name/payload" -xf -
+		printf '%s %s %s\n' "$b" "pagedrop-$version-linux-$b/pagedrop" "$d" >>"$p/job"
+	done
+	if [ "$sh" = - ] || [ "$trials" != 0 ]; then
+		printf 'groups="%s"\nshares=\ntrials=%s\n' "$groups" "$trials" >"$p/settings"
+	else
+		printf 'groups="%s"\nshares="%s"\ntrials=0\n' "$groups" "$shares" >"$p/settings"
+		mkdir -p "$w/$name.9p" && head -c 4M /dev/urandom >"$w/$name.9p/data"
+	fi
 	(cd "$w/payload-$name" && find . | sort | cpio -o -H newc --quiet -R 0:0) >"$w/payload-$name.cpio"
 	# The kernel finds a second archive only on a 4-byte boundary; it skips zeros.
 	cp "$initrd" "$w/$name.initrd"
 	truncate -s %512 "$w/$name.initrd"
 	cat "$w/payload-$name.cpio" >>"$w/$name.initrd"
 done <<<"$kernels"
+if [ -n "$prepare" ]; then
+	echo "kernels: packages, roots, images and initrds ready after $((SECONDS - start)) s"
+	exit 0
+fi
+host=$(dpkg --print-architecture)
+tar -xzf "$rel/pagedrop-$version-linux-$host.tar.gz" -C "$w"
+hostbin=$w/pagedrop-$version-linux-$host/pagedrop
 echo "kernels: packages, roots, images and initrds ready after $((SECONDS - start)) s"
 
-# Guests run $jobs at a time, the slowest (arm64) first.
+# Guests run $jobs at a time, in the table's order.
 running=0
 while read -r name arch _; do
 	if [ "$running" -ge "$jobs" ]; then wait -n || true; running=$((running - 1)); fi
@@ -230,8 +348,13 @@ while read -r name arch _; do
 done <<<"$kernels"
 wait
 
+# The ELF machine that each architecture's binaries carry, as the kernel's
+# loader checks it, and the architectures whose programs are 32-bit.
+declare -A elf=([amd64]=62 [i386]=3 [arm64]=183 [armhf]=40 [armel]=40 [mips64el]=8
+    [ppc64el]=21 [s390x]=22 [riscv64]=243)
+declare -A bits32=([i386]=1 [armhf]=1 [armel]=1)
 fail=0
-while read -r name arch _; do
+while read -r name arch _ _ _ bins sh; do
 	o=$w/$name.out
 	printf 'kernels: %s took %s s\n' "$name" "$(cat "$w/$name.took")"
 	if [ ! -s "$o/uname" ]; then
@@ -240,31 +363,75 @@ while read -r name arch _; do
 		fail=1
 		continue
 	fi
-	printf '  %s\n' "$(cat "$o/version")"
+	printf '  %s\n  uname -m: %s\n' "$(cat "$o/version")" "$(cat "$o/machine")"
 	[ "$(cat "$o/uname")" = "$(cat "$w/$name.kver")" ] ||
 	    { echo "FAIL: $name: booted $(cat "$o/uname"), not $(cat "$w/$name.kver")"; fail=1; }
+	# Nothing but the kernel's own ELF loader can have run a binary where
+	# binfmt_misc holds no handler.
+	[ "$(cat "$o/binfmt")" = none ] ||
+	    { echo "FAIL: $name: binfmt_misc handlers: $(cat "$o/binfmt")"; fail=1; }
+	for b in ${bins//,/ }; do
+		# A 32-bit program on a 64-bit kernel makes its calls through the
+		# compat entry, which strace's 32-bit personality shows; one of the
+		# kernel's own word size makes none there.
+		read -r m st <"$o/$b/exec"
+		compat= n=0
+		if [ -z "${bits32[$arch]:-}" ]; then
+			[ -z "${bits32[$b]:-}" ] || compat=1
+			n=$(cat "$o/$b/compat.trace" 2>/dev/null | grep -cE '^[0-9]+ +[a-z0-9_]+\(' || true)
+		fi
+		mode=native
+		[ "$n" = 0 ] || mode="compat entry, $n calls"
+		printf '  %s binary: ELF machine %s, status %s, %s: %s\n' "$b" "$m" "$st" "$mode" \
+		    "$(grep -Eo '[a-z0-9_]*fadvise[a-z0-9_]*\(.*' "$o/$b/exec.trace" | head -n 1)"
+		if [ "$m" != "${elf[$b]}" ] || [ "$st" != 0 ] || [ "${compat:+y}" != "$([ "$n" = 0 ] || echo y)" ]; then
+			echo "FAIL: $name: $b: not run as this kernel's ${compat:+compat }program (ELF machine ${elf[$b]})"
+			fail=1
+		fi
+		[ "$trials" = 0 ] || continue
+		for g in $groups; do
+			if [ ! -s "$o/$b/$g.rc" ]; then
+				echo "FAIL: $name: $b: $g: did not run"
+				fail=1
+				continue
+			fi
+			read -r st secs <"$o/$b/$g.rc"
+			if [ "$st" = 0 ]; then
+				printf '    %-12s ok (%s s)\n' "$g" "$secs"
+			else
+				# A skip is a failure too: as root in the guest, every group can run.
+				echo "FAIL: $name ($(cat "$o/uname")): $b: $g: status $st; its output:"
+				sed 's/^/    /' "$o/$b/$g.out"
+				fail=1
+			fi
+		done
+	done
+	# A share group may skip only where this kernel lacks a module.
+	b=${bins%%,*}
+	[ "$sh" = - ] || [ "$trials" != 0 ] || [ -z "$shares" ] || echo "  shares, with the $b binary:"
+	for g in $([ "$sh" = - ] || [ "$trials" != 0 ] || echo "$shares"); do
+		read -r st secs <"$o/$b/$g.rc" 2>/dev/null || st=none
+		case $st in
+		0) printf '    %-12s ok (%s s)\n' "$g" "$secs" ;;
+		77) if grep -q '^SKIP: this kernel has no ' "$o/$b/$g.out"; then
+			printf '    %-12s skipped (%s s)\n' "$g" "$secs"
+		else
+			echo "FAIL: $name ($(cat "$o/uname")): $b: $g: skipped, not for want of a module"
+			fail=1
+		fi ;;
+		*) echo "FAIL: $name ($(cat "$o/uname")): $b: $g: status $st"; fail=1 ;;
+		esac
+		sed 's/^/      /' "$o/$b/$g.out" 2>/dev/null || true
+	done
+	if [ -d "$w/$name.9p" ] && [[ " $shares " = *" ninep "* ]]; then
+		bash "$top/tests/shares.sh" ninephost "$hostbin" "$w/$name.9p/data" | sed 's/^/      /' ||
+		    { echo "FAIL: $name: the 9p host's copy"; fail=1; }
+	fi
 	if [ "$trials" != 0 ]; then
 		cat "$o/bench.out"
 		read -r st _ <"$o/bench.rc"
 		[ "$st" = 0 ] || { echo "FAIL: $name: bench/dirty.sh: status $st"; fail=1; }
-		continue
 	fi
-	for g in $groups; do
-		if [ ! -s "$o/$g.rc" ]; then
-			echo "FAIL: $name: $g: did not run"
-			fail=1
-			continue
-		fi
-		read -r st secs <"$o/$g.rc"
-		if [ "$st" = 0 ]; then
-			printf '  %-12s ok (%s s)\n' "$g" "$secs"
-		else
-			# A skip is a failure too: as root in the guest, every group can run.
-			echo "FAIL: $name ($(cat "$o/uname")): $g: status $st; its output:"
-			sed 's/^/    /' "$o/$g.out"
-			fail=1
-		fi
-	done
 done <<<"$kernels"
 echo "kernels: $(wc -l <<<"$kernels") kernels in $((SECONDS - start)) s"
 exit $fail

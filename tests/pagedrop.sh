@@ -40,14 +40,18 @@ learn() {
 }
 
 # expect STATUS STDERR ARGS...: one traced run; stdout must stay empty.
+# The tracer's own words, such as a 64-bit strace's warning that it cannot
+# decode a 32-bit program's structures, go to a file of their own: sh hands
+# the program the standard error that is compared.
 expect() {
 	local want=$1 fmt=$2 st
 	shift 2
-	timeout 10 strace -o trace "${opts[@]}" "${run[@]}" "$@" >out 2>err
+	timeout 10 strace -o trace "${opts[@]}" sh -c 'exec "$@" 2>&3 3>&-' sh \
+	    "${run[@]}" "$@" >out 2>tracer 3>err
 	st=$?
 	printf -- "$fmt" >want
 	[ "$st" = "$want" ] && [ ! -s out ] && cmp -s err want ||
-	    bad "pagedrop $*: status $st, stderr '$(cat -A err)'"
+	    bad "pagedrop $*: status $st, stderr '$(cat -A err)', strace '$(cat tracer)'"
 }
 
 # Status, advice calls seen, stderr, a fault to inject on the file (open,

@@ -1,0 +1,329 @@
+#!/bin/bash
+# SPDX-License-Identifier: MIT
+# What a run does where data is shared: a folder that this machine serves
+# and mounts back over loopback (NFS, SMB, sshfs), the 9p share that qemu
+# gives a guest, and the page cache that a memory cgroup is charged for.
+# shares.sh GROUP BINARY [EMULATOR...]; shares.sh ninephost BINARY FILE
+# checks the host's copy of a guest's 9p file once the guest is done.
+# Each case prints one line (the pages of a file just read through the
+# mount, the run's status, the pages left, the bytes read back, the
+# server's own copy before and after a run on it) and asserts what this
+# kernel does. A group that cannot run skips with status 77, and with
+# "SKIP: this kernel has no" where a module is missing.
+set -u
+group=$1 bin=$2 fail=0
+emu=("${@:3}")
+run=("${emu[@]}" "$bin")
+t=$(mktemp -d) || exit 1
+undo=()
+cleanup() {
+	local i
+	for ((i = ${#undo[@]} - 1; i >= 0; i--)); do eval "${undo[i]}" >/dev/null 2>&1; done
+	rm -rf --one-file-system "$t"
+}
+trap cleanup EXIT
+
+bad() { printf 'FAIL: %s\n' "$*"; fail=1; }
+skip() { printf 'SKIP: %s\n' "$*"; exit 77; }
+later() { undo+=("$*"); }
+kib() { echo $(($(fincore -nb -o RES "$1") / 1024)); }
+mnt() {
+	mount "$@" || return
+	later "umount ${*: -1} || umount -l ${*: -1}"
+}
+# A server that stays in the foreground, stopped at exit.
+daemon() {
+	"$@" >>"$t/daemons.log" 2>&1 &
+	later "kill $!; wait $!"
+}
+# listening PORT [TRIES]: something takes connections on 127.0.0.1:PORT,
+# tried every 0.2 s.
+listening() {
+	local i
+	for ((i = 0; i < ${2:-50}; i++)); do
+		(exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return
+		sleep 0.2
+	done
+	return 1
+}
+need() {
+	[ "$(id -u)" = 0 ] || skip "serving and mounting shares needs root"
+	[ "$(stat -f -c %T "$t")" != tmpfs ] || skip "$t is on tmpfs, which keeps a server's pages"
+}
+have() {
+	modprobe -q "$1" 2>/dev/null
+	grep -qw "$1" /proc/filesystems || skip "this kernel has no $1${2:+ ($2)}: not in /proc/filesystems, and modprobe $1 cannot load it"
+}
+tools() {
+	local c
+	for c in "${@:2}"; do command -v "$c" >/dev/null || skip "no $c here: install $1"; done
+}
+# serve NAME...: files of 4 MiB in $t/srv, written back and dropped, so
+# that what the server caches comes from serving them.
+serve() {
+	local f
+	mkdir -p "$t/srv"
+	for f; do
+		head -c 4M /dev/urandom >"$t/srv/$f" && sync "$t/srv/$f" && "${run[@]}" "$t/srv/$f"
+	done
+}
+
+# look WHAT FILE WANT [SERVED]: FILE was just read through a mount; WANT is
+# "dropped" (all of it resident, none after a run) or "none" (none
+# resident before or after). SERVED, the server's own file, holds all its
+# pages until a run on it drops them. The bytes read back must not change.
+look() {
+	local what=$1 f=$2 want=$3 s=${4:-} size b a st sb sa sst same=same line
+	size=$(($(stat -c %s "$f") / 1024))
+	cat "$f" >"$t/got" || { bad "$what: cannot read $f"; return; }
+	b=$(kib "$f")
+	"${run[@]}" "$f" >"$t/out" 2>&1
+	st=$?
+	a=$(kib "$f")
+	line="$what: $b of $size KiB resident after a read, status $st, $a KiB after the run"
+	if [ -n "$s" ]; then
+		sb=$(kib "$s")
+		"${run[@]}" "$s"
+		sst=$?
+		sa=$(kib "$s")
+		line+="; server's copy $sb KiB, $sa KiB after a run on it (status $sst)"
+	fi
+	cmp -s "$f" "$t/got" && { [ -z "$s" ] || cmp -s "$s" "$t/got"; } || same=changed
+	echo "$line; bytes $same"
+	[ "$st" = 0 ] && [ ! -s "$t/out" ] || bad "$what: status $st, output '$(cat "$t/out")'"
+	case $want in
+	dropped) [ "$b" = "$size" ] && [ "$a" = 0 ] ;;
+	none) [ "$b" = 0 ] && [ "$a" = 0 ] ;;
+	esac || bad "$what: want $want, saw $b KiB before the run and $a KiB after"
+	[ -z "$s" ] || { [ "$sb" = "$size" ] && [ "$sa" = 0 ] && [ "$sst" = 0 ]; } ||
+	    bad "$what: the server's copy: want all resident, then none"
+	[ "$same" = same ] || bad "$what: the bytes read back changed"
+}
+
+# The kernel's NFS server, exported to 127.0.0.1 and mounted with NFS 3
+# and 4.2.
+nfs() {
+	local name opts
+	need
+	have nfsd "the NFS server"
+	have nfs "the NFS client"
+	tools nfs-kernel-server rpcbind rpcinfo rpc.nfsd rpc.mountd exportfs mount.nfs
+	mountpoint -q /proc/fs/nfsd || { mount -t nfsd nfsd /proc/fs/nfsd && later umount /proc/fs/nfsd; } ||
+	    { bad "cannot mount /proc/fs/nfsd"; return; }
+	[ "$(cat /proc/fs/nfsd/threads)" = 0 ] || skip "an NFS server runs here already; this group runs its own"
+	if ! rpcinfo -p 127.0.0.1 >/dev/null 2>&1; then
+		mkdir -p /run/rpcbind
+		daemon rpcbind -f
+		for _ in $(seq 50); do rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && break; sleep 0.2; done
+	fi
+	serve v3 v42
+	mkdir -p /var/lib/nfs
+	# exportfs reads /etc/exports, which the package's scripts would have made.
+	[ -e /etc/exports ] || { : >/etc/exports && later rm /etc/exports; }
+	exportfs -o rw,no_root_squash,no_subtree_check,insecure "127.0.0.1:$t/srv" ||
+	    { bad "exportfs failed"; return; }
+	later exportfs -u "127.0.0.1:$t/srv"
+	daemon rpc.mountd -F
+	rpc.nfsd 2 || { bad "rpc.nfsd failed: $(cat "$t/daemons.log")"; return; }
+	later rpc.nfsd 0
+	# A new server holds NFS 4 opens back for its grace period, 90 s, in
+	# which clients that it has forgotten may reclaim their state: there
+	# are none.
+	echo Y >/proc/fs/nfsd/v4_end_grace
+	while read -r name opts; do
+		mkdir "$t/$name"
+		mnt -t nfs -o "$opts" "127.0.0.1:$t/srv" "$t/$name" || { bad "nfs $opts: cannot mount"; continue; }
+		look "nfs, $opts" "$t/$name/$name" dropped "$t/srv/$name"
+	done <<-EOF
+	v3 vers=3,nolock
+	v42 vers=4.2
+	EOF
+}
+
+# SMB 3 from Samba, mounted with the kernel's cifs client in its default
+# cache mode and with cache=none, which reads past the page cache. Not
+# from the kernel's ksmbd: Debian's 6.1 kernels (6.1.176, amd64 and arm64)
+# oops in its smb2_open at a client's first open, and the mount hangs.
+smb() {
+	local name opts want
+	need
+	have cifs "the SMB client"
+	tools cifs-utils mount.cifs
+	tools samba smbd smbpasswd
+	! listening 445 1 || skip "an SMB server runs here already; this group runs its own"
+	serve default cache=none
+	mkdir "$t/samba"
+	cat >"$t/smb.conf" <<-EOF
+	[global]
+	lock directory = $t/samba
+	state directory = $t/samba
+	cache directory = $t/samba
+	private dir = $t/samba
+	pid directory = $t/samba
+	ncalrpc dir = $t/samba/rpc
+	binddns dir = $t/samba
+	log file = $t/samba/log
+	interfaces = lo
+	bind interfaces only = yes
+	load printers = no
+	disable spoolss = yes
+	[pagedrop]
+	path = $t/srv
+	read only = no
+	EOF
+	printf 'pagedrop\npagedrop\n' | smbpasswd -c "$t/smb.conf" -s -a root >>"$t/daemons.log" 2>&1 ||
+	    { bad "smbpasswd failed: $(cat "$t/daemons.log")"; return; }
+	daemon smbd --foreground -s "$t/smb.conf"
+	listening 445 || { bad "smbd does not listen: $(cat "$t/daemons.log")"; return; }
+	while read -r name opts want; do
+		mkdir "$t/$name"
+		mnt -t cifs -o "username=root,password=pagedrop,$opts" //127.0.0.1/pagedrop "$t/$name" ||
+		    { bad "cifs $opts: cannot mount"; continue; }
+		# In its default mode (cache=strict) the client drops a file's
+		# pages at the next open after its last close; a client that
+		# defers closes by closetimeo keeps them that long.
+		if [ "$want" = strict ]; then
+			want=none
+			[[ $(grep -F " $t/$name " /proc/self/mounts) != *closetimeo=* ]] || want=dropped
+		fi
+		look "cifs, $name" "$t/$name/$name" "$want" "$t/srv/$name"
+	done <<-EOF
+	default vers=3.0 strict
+	cache=none vers=3.0,cache=none none
+	EOF
+}
+
+# The share that tests/kernels.sh gives its guests, tagged pagedrop: its
+# host's copy is outside this kernel, and ninephost checks it.
+ninep() {
+	local tag name opts want
+	need
+	have 9p "the 9p client"
+	modprobe -q 9pnet_virtio 2>/dev/null
+	for tag in /sys/bus/virtio/drivers/9pnet_virtio/*/mount_tag; do
+		[ "$(tr -d '\0' <"$tag" 2>/dev/null)" = pagedrop ] && break
+		tag=
+	done
+	[ -n "$tag" ] || skip "no 9p share tagged pagedrop: this is not a qemu guest that tests/kernels.sh started"
+	while read -r name opts want; do
+		mkdir "$t/$name"
+		mnt -t 9p -o "trans=virtio,version=9p2000.L${opts#-}" pagedrop "$t/$name" ||
+		    { bad "9p $name: cannot mount"; continue; }
+		look "9p, $name" "$t/$name/data" "$want"
+		# A tag is mounted once at a time.
+		umount "$t/$name"
+	done <<-EOF
+	cache=loose ,cache=loose dropped
+	default - none
+	EOF
+}
+
+# What a guest's 9p reads left in the host's cache, and a run on the host's
+# file.
+ninephost() {
+	local f=${emu[0]} b a st
+	b=$(kib "$f")
+	"$bin" "$f"
+	st=$?
+	a=$(kib "$f")
+	echo "9p host's copy: $b KiB resident after the guest's reads and runs, status $st, $a KiB after a run on it"
+	[ "$b" -gt 0 ] && [ "$st" = 0 ] && [ "$a" = 0 ] || bad "9p host's copy: want resident, then none"
+}
+
+# sshfs, a FUSE file system that users mount by hand, from an sshd of its
+# own on 127.0.0.1. FUSE drops a file's cache at every open unless the
+# file system asks to keep it, as sshfs's kernel_cache does.
+fuse() {
+	local p name opts want
+	need
+	have fuse
+	tools "sshfs and openssh-server" sshfs ssh-keygen /usr/sbin/sshd
+	getent passwd sshd >/dev/null || skip "no sshd user, which sshd runs its network side as"
+	for p in $(shuf -i 20000-60000 -n 20); do ! listening "$p" 1 && break; done
+	ssh-keygen -q -t ed25519 -N '' -f "$t/hostkey" && ssh-keygen -q -t ed25519 -N '' -f "$t/key" ||
+	    { bad "ssh-keygen failed"; return; }
+	cat >"$t/sshd_config" <<-EOF
+	ListenAddress 127.0.0.1:$p
+	HostKey $t/hostkey
+	AuthorizedKeysFile $t/key.pub
+	PidFile none
+	StrictModes no
+	UsePAM no
+	PasswordAuthentication no
+	KbdInteractiveAuthentication no
+	PermitRootLogin prohibit-password
+	Subsystem sftp internal-sftp
+	EOF
+	mkdir -p /run/sshd
+	daemon /usr/sbin/sshd -D -e -f "$t/sshd_config"
+	listening "$p" || { bad "sshd does not listen: $(cat "$t/daemons.log")"; return; }
+	serve default kernel_cache
+	while read -r name opts want; do
+		mkdir "$t/$name"
+		sshmount "$name" "${opts#-}" || { bad "sshfs $name: cannot mount: $(cat "$t/daemons.log")"; continue; }
+		look "sshfs, $name" "$t/$name/$name" "$want" "$t/srv/$name"
+	done <<-EOF
+	default - none
+	kernel_cache ,kernel_cache dropped
+	EOF
+}
+sshmount() {
+	sshfs -F /dev/null -p "$p" -o "IdentityFile=$t/key,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes$2" \
+	    "root@127.0.0.1:$t/srv" "$t/$1" 2>>"$t/daemons.log" || return
+	later "umount $t/$1 || umount -l $t/$1"
+}
+
+# A file read by a process in one memory cgroup is charged to it; a run
+# from another cgroup, and from inside that one, uncharges what it drops.
+# cgroup v2 where the memory controller is there, else v1, where the page
+# cache is "cache" in memory.stat and the charge is memory.usage_in_bytes.
+memcg() {
+	local root v cur key a b st size x now file n0 f0
+	[ "$(id -u)" = 0 ] || skip "moving processes between memory cgroups needs root"
+	[ "$(stat -f -c %T "$t")" != tmpfs ] || skip "$t is on tmpfs, which keeps its pages"
+	root=$(cgmount cgroup2)
+	if [ -n "$root" ] && grep -qw memory "$root/cgroup.controllers"; then
+		v=2 cur=memory.current key=file
+		grep -qw memory "$root/cgroup.subtree_control" || { echo +memory >"$root/cgroup.subtree_control" &&
+		    later "echo -memory >$root/cgroup.subtree_control"; }
+	else
+		root=$(cgmount cgroup memory)
+		[ -n "$root" ] || skip "this kernel has no memory cgroup controller mounted, v2 or v1"
+		v=1 cur=memory.usage_in_bytes key=cache
+	fi
+	a=$root/pagedrop-$$-a b=$root/pagedrop-$$-b
+	mkdir "$a" "$b" || { bad "cannot make cgroups under $root"; return; }
+	later "rmdir $a $b"
+	head -c 4M /dev/urandom >"$t/data" && sync "$t/data" && "${run[@]}" "$t/data"
+	size=$(($(stat -c %s "$t/data") / 1024))
+	for x in "another cgroup:$b" "the reader's own cgroup:$a"; do
+		incg "$a" cat "$t/data" >/dev/null
+		charge "$a"
+		n0=$now f0=$file
+		incg "${x#*:}" "${run[@]}" "$t/data"
+		st=$?
+		charge "$a"
+		echo "memcg v$v: read in one cgroup: $cur $n0 KiB, $key $f0 KiB; a run from ${x%:*}: status $st, $cur $now KiB, $key $file KiB, $(kib "$t/data") KiB resident"
+		[ "$st" = 0 ] && [ "$f0" -ge $((size - 64)) ] && [ "$file" -le 64 ] && [ "$(kib "$t/data")" = 0 ] ||
+		    bad "memcg v$v, a run from ${x%:*}: want the file's $size KiB charged, then uncharged"
+	done
+}
+incg() { bash -c 'echo 0 >"$0/cgroup.procs" && exec "$@"' "$@"; }
+# charge CGROUP: sets now and file, its charge and its page cache in KiB.
+charge() {
+	now=$(($(cat "$1/$cur") / 1024))
+	file=$(($(sed -n "s/^$key //p" "$1/memory.stat") / 1024))
+}
+# cgmount TYPE [OPTION]: where a cgroup file system of TYPE is mounted.
+cgmount() {
+	local dir type opts
+	while read -r _ dir type opts _; do
+		[ "$type" = "$1" ] && [[ -z ${2:-} || ,$opts, = *,$2,* ]] && echo "$dir" && return
+	done </proc/self/mounts
+}
+
+case $group in
+nfs | smb | ninep | ninephost | fuse | memcg) "$group" ;;
+*) echo "shares.sh: no group $group" >&2; exit 2 ;;
+esac
+exit $fail
