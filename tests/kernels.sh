@@ -385,7 +385,7 @@ while read -r name arch _ _ _ bins sh; do
 		printf '  %s binary: ELF machine %s, status %s, %s: %s\n' "$b" "$m" "$st" "$mode" \
 		    "$(grep -Eo '[a-z0-9_]*fadvise[a-z0-9_]*\(.*' "$o/$b/exec.trace" | head -n 1)"
 		if [ "$m" != "${elf[$b]}" ] || [ "$st" != 0 ] || [ "${compat:+y}" != "$([ "$n" = 0 ] || echo y)" ]; then
-			echo "FAIL: $name: $b: not run as this kernel's ${compat:+compat }program (ELF machine ${elf[$b]})"
+			echo "FAIL: $name: $b: not run as this kernel's ${compat:+compat }program (ELF machine ${m:-none}, status ${st:-none}, want ${elf[$b]} and 0)"
 			fail=1
 		fi
 		[ "$trials" = 0 ] || continue
