@@ -45,7 +45,7 @@ while read -r arch bin build; do
 	# The ELF machine that the kernel's loader checks, and one traced run.
 	m=$(od -An -tu2 -j18 -N2 "$bin" | tr -d ' ')
 	strace -f -o "$o/$arch/exec.trace" "$PWD/$bin" /tmp/probe >/dev/null 2>&1
-	echo "$m $?" >"$o/$arch/exec"
+	echo "${m:-none} $?" >"$o/$arch/exec"
 	# The calls that a 64-bit kernel took through its 32-bit compat entry.
 	strace -f -e trace=all@32 -o "$o/$arch/compat.trace" "$PWD/$bin" /tmp/probe >/dev/null 2>&1
 	if [ "$trials" = 0 ]; then
