@@ -1,22 +1,20 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
 # Proves the whole test suite on the kernels users run: boots Debian's own
-# kernels, as packaged in its archive, under qemu-system, one for each
-# architecture that a release is made for, and runs every group of
-# tests/pagedrop.sh in each against the release's static binary for that
-# architecture, and for the 32-bit architectures that the kernel also runs
-# natively (its compat entry); a group that fails or skips fails the check
-# with the kernel's name, the binary's architecture and the group's output.
-# Each guest shows that the kernel itself executed each binary: no
-# binfmt_misc handler is registered there to hand it to an emulator.
-# The groups of tests/shares.sh run in the guests that the table marks,
-# with a 9p share from this machine; they may skip where the kernel lacks a
-# module, and their lines and skips are printed.
+# kernels, as packaged in its archive, under qemu-system, those that
+# tests/kernels lists, and runs every group of tests/groups in each against
+# the release's static binaries that the list names for it; a group that
+# fails or skips fails the check with the kernel's name, the binary's
+# architecture and the group's output. Each guest shows that the kernel
+# itself executed each binary: no binfmt_misc handler is registered there to
+# hand it to an emulator. The share groups run in the guests that the list
+# marks, with a 9p share from this machine; they may skip where the kernel
+# lacks a module, and their lines and skips are printed.
 #
 # usage: kernels.sh [--bench TRIALS | --groups "GROUP..."] RELEASE-DIR [NAME...]
 #        kernels.sh --prepare [NAME...]
 # RELEASE-DIR is build/release, beside build/arch/ARCH; NAME picks kernels
-# from the table below. --bench runs bench/dirty.sh instead of the suite
+# from tests/kernels. --bench runs bench/dirty.sh instead of the suite
 # and prints what it measured; --groups runs those groups alone, of the
 # suite's and the shares'; --prepare only fetches and makes what the
 # guests boot, which is most of a first run's time, and needs no release.
@@ -27,9 +25,11 @@
 # mounts nothing here.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tests/lib.sh"
 trials=0
-groups=$(sed -nE 's/^\tforeach\(group (.*)\)$/\1/p' "$top/CMakeLists.txt")
-shares=$(sed -nE 's/^\t+foreach\(share (.*)\)$/\1/p' "$top/CMakeLists.txt")
+groups=$(awk '$3 == "every" { print $1 }' "$top/tests/groups" | paste -sd ' ')
+shares=$(awk '$3 == "shares" { print $1 }' "$top/tests/groups" | paste -sd ' ')
+[ -n "$groups" ] && [ -n "$shares" ] || { echo "kernels: no groups in $top/tests/groups" >&2; exit 2; }
 case ${1:-} in
 --bench) trials=$2 && shift 2 ;;
 --groups)
@@ -44,47 +44,20 @@ jobs=${PAGEDROP_KERNELS_JOBS:-2}
 SECONDS=0
 start=$SECONDS
 
-# Name, Debian architecture, the suite of its kernel, the package that
-# names the kernel, the suite of the guest's userland, the release
-# binaries that run there, the kernel's own architecture's first (the
-# 64-bit kernels run 32-bit x86 and ARM programs through their compat
-# entry), and whether the share groups run there.
-# Debian 12 has no riscv64 port, so that guest is Debian 13's; Debian's
-# armel kernels are for boards that qemu does not model. Slowest first.
-kernels=$(cat <<-'EOF'
-	bookworm-arm64     arm64     bookworm            linux-image-arm64        bookworm  arm64,armhf,armel  shares
-	bookworm-armhf     armhf     bookworm            linux-image-armmp-lpae   bookworm  armhf,armel        -
-	bullseye-amd64     amd64     bullseye            linux-image-amd64        bookworm  amd64,i386         shares
-	bookworm-amd64     amd64     bookworm            linux-image-amd64        bookworm  amd64,i386         shares
-	backports-amd64    amd64     bookworm-backports  linux-image-amd64        bookworm  amd64,i386         shares
-	bookworm-ppc64el   ppc64el   bookworm            linux-image-powerpc64le  bookworm  ppc64el            -
-	bookworm-s390x     s390x     bookworm            linux-image-s390x        bookworm  s390x              -
-	bookworm-mips64el  mips64el  bookworm            linux-image-5kc-malta    bookworm  mips64el           -
-	trixie-riscv64     riscv64   trixie              linux-image-riscv64      trixie    riscv64            -
-	bookworm-i386      i386      bookworm            linux-image-686-pae      bookworm  i386               -
-	EOF
-)
+kernels=$(grep -v '^#' "$top/tests/kernels" | grep .)
 if [ $# -gt 0 ]; then kernels=$(grep -wF "$(printf '%s\n' "$@")" <<<"$kernels"); fi
 [ -n "$kernels" ] || { echo "kernels: none of $* in the table" >&2; exit 2; }
-version=$(sed -nE 's/^project\(pagedrop VERSION ([^ ]+) .*/\1/p' "$top/CMakeLists.txt")
+version=$(version "$top")
 
 mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock 9
 w=$(mktemp -d)
-cleanup() {
-	local p
-	for p in "$w"/*.pid; do [ -s "$p" ] && kill "$(cat "$p")" 2>/dev/null; done
-	[ -n "${PAGEDROP_KERNELS_KEEP:-}" ] || rm -rf "$w"; rm -rf "$cache/stage"
-}
-trap cleanup EXIT
-
-# The Debian mirror that this machine's apt uses.
-mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
-    awk '/^URIs:/ && !/security/ { print $2; exit }' || true)
-[ -n "$mirror" ] ||
-    mirror=$(awk '$1 == "deb" && !/security/ { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
-mirror=${mirror:-http://deb.debian.org/debian}
+[ -n "${PAGEDROP_KERNELS_KEEP:-}" ] || later rm -rf "$w"
+later rm -rf "$cache/stage"
+# The guests still running.
+later eval 'for p in "$w"/*.pid; do [ -s "$p" ] && kill "$(cat "$p")"; done'
+mirror=$(mirror)
 
 # An apt of its own, for the kernels' packages; the machine's is not touched.
 # It keeps its cache of the lists, which some machines' apt is set to drop:
@@ -308,7 +281,7 @@ while read -r name arch suite meta userland bins sh; do
 	ln -s "$img" "$w/$name.img"
 	p=$w/payload-$name/payload/pagedrop-kernels
 	mkdir -p "$p/tests" "$p/bench"
-	cp "$top/tests/pagedrop.sh" "$top/tests/shares.sh" "$top/tests/guest.sh" "$p/tests/"
+	cp "$top"/tests/{pagedrop.sh,shares.sh,guest.sh,lib.sh,groups} "$p/tests/"
 	cp "$top/bench/dirty.sh" "$p/bench/"
 	: >"$p/job"
 	for b in ${bins//,/ }; do

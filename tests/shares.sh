@@ -3,8 +3,9 @@
 # What a run does where data is shared: a folder that this machine serves
 # and mounts back over loopback (NFS, SMB, sshfs), the 9p share that qemu
 # gives a guest, and the page cache that a memory cgroup is charged for.
-# shares.sh GROUP BINARY [EMULATOR...]; shares.sh ninephost BINARY FILE
-# checks the host's copy of a guest's 9p file once the guest is done.
+# shares.sh GROUP BINARY [BUILD-DIR [EMULATOR...]]; shares.sh ninephost
+# BINARY FILE checks the host's copy of a guest's 9p file once the guest
+# is done.
 # Each case prints one line (the pages of a file just read through the
 # mount, the run's status, the pages left, the bytes read back, the
 # server's own copy before and after a run on it) and asserts what this
@@ -12,29 +13,18 @@
 # "SKIP: this kernel has no" where a module is missing.
 set -u
 group=$1 bin=$2 fail=0
-emu=("${@:3}")
+emu=("${@:4}")
 run=("${emu[@]}" "$bin")
-t=$(mktemp -d) || exit 1
-undo=()
-cleanup() {
-	local i
-	for ((i = ${#undo[@]} - 1; i >= 0; i--)); do eval "${undo[i]}" >/dev/null 2>&1; done
-	rm -rf --one-file-system "$t"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/lib.sh"
+scratch
 
 bad() { printf 'FAIL: %s\n' "$*"; fail=1; }
 skip() { printf 'SKIP: %s\n' "$*"; exit 77; }
-later() { undo+=("$*"); }
 kib() { echo $(($(fincore -nb -o RES "$1") / 1024)); }
-mnt() {
-	mount "$@" || return
-	later "umount ${*: -1} || umount -l ${*: -1}"
-}
 # A server that stays in the foreground, stopped at exit.
 daemon() {
 	"$@" >>"$t/daemons.log" 2>&1 &
-	later "kill $!; wait $!"
+	later eval "kill $!; wait $!"
 }
 # listening PORT [TRIES]: something takes connections on 127.0.0.1:PORT,
 # tried every 0.2 s.
@@ -221,7 +211,7 @@ ninep() {
 # What a guest's 9p reads left in the host's cache, and a run on the host's
 # file.
 ninephost() {
-	local f=${emu[0]} b a st
+	local f=$1 b a st
 	b=$(kib "$f")
 	"$bin" "$f"
 	st=$?
@@ -270,7 +260,7 @@ fuse() {
 sshmount() {
 	sshfs -F /dev/null -p "$p" -o "IdentityFile=$t/key,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes$2" \
 	    "root@127.0.0.1:$t/srv" "$t/$1" 2>>"$t/daemons.log" || return
-	later "umount $t/$1 || umount -l $t/$1"
+	later unmount "$t/$1"
 }
 
 # A file read by a process in one memory cgroup is charged to it; a run
@@ -285,7 +275,7 @@ memcg() {
 	if [ -n "$root" ] && grep -qw memory "$root/cgroup.controllers"; then
 		v=2 cur=memory.current key=file
 		grep -qw memory "$root/cgroup.subtree_control" || { echo +memory >"$root/cgroup.subtree_control" &&
-		    later "echo -memory >$root/cgroup.subtree_control"; }
+		    later eval "echo -memory >$root/cgroup.subtree_control"; }
 	else
 		root=$(cgmount cgroup memory)
 		[ -n "$root" ] || skip "this kernel has no memory cgroup controller mounted, v2 or v1"
@@ -293,7 +283,7 @@ memcg() {
 	fi
 	a=$root/pagedrop-$$-a b=$root/pagedrop-$$-b
 	mkdir "$a" "$b" || { bad "cannot make cgroups under $root"; return; }
-	later "rmdir $a $b"
+	later rmdir "$a" "$b"
 	head -c 4M /dev/urandom >"$t/data" && sync "$t/data" && "${run[@]}" "$t/data"
 	size=$(($(stat -c %s "$t/data") / 1024))
 	for x in "another cgroup:$b" "the reader's own cgroup:$a"; do
@@ -323,7 +313,8 @@ cgmount() {
 }
 
 case $group in
-nfs | smb | ninep | ninephost | fuse | memcg) "$group" ;;
+nfs | smb | ninep | fuse | memcg) "$group" ;;
+ninephost) ninephost "$3" ;;
 *) echo "shares.sh: no group $group" >&2; exit 2 ;;
 esac
 exit $fail
