@@ -2,7 +2,8 @@
 # The packages CPack makes from a build: a Debian package and, where rpmbuild
 # is found, an RPM, each labelled for the architecture that the compiler
 # builds for; the source tarball; and the release target, which makes all of
-# them for every architecture in the list beside this file.
+# them for every architecture in the list beside this file, and
+# release-sign, which signs a release made before.
 
 # The target's Debian and RPM names, found by the compiler's triple in the
 # list; a compiler not in it leaves CPack's defaults, which are the host's.
@@ -140,7 +141,8 @@ set(CPACK_PAGEDROP_BUILD_DIR ${CMAKE_BINARY_DIR})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/srcpkg.cmake)
 include(CPack)
 
-add_custom_target(release
-	COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/release.sh ${CMAKE_SOURCE_DIR}
-		${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_MAINTAINER} ${PAGEDROP_URL}
-	USES_TERMINAL VERBATIM)
+set(release bash ${CMAKE_CURRENT_LIST_DIR}/release.sh ${CMAKE_SOURCE_DIR}
+	${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_MAINTAINER} ${PAGEDROP_URL})
+add_custom_target(release COMMAND ${release} USES_TERMINAL VERBATIM)
+# Signs a release made before, with PAGEDROP_SIGNING_KEY.
+add_custom_target(release-sign COMMAND ${release} check sign USES_TERMINAL VERBATIM)
