@@ -94,7 +94,7 @@ zshcomp() {
 	ZDOTDIR=$z timeout 60 zsh -f -c '
 	zmodload zsh/zpty || exit 1
 	z=$1 && shift
-	zpty pd zsh -d -i
+	zpty pd zsh -d -i || exit 77
 	zpty -r pd x "*PDREADY*" || exit 1
 	n=0
 	for line; do
@@ -137,28 +137,30 @@ check() {
 # shells BASH-USER-DIR ZSH-DIR FISH-DIR XDG-DATA-DIRS: the table in each
 # shell that is here.
 shells() {
-	local out
+	local out st
 	if [ -f /usr/share/bash-completion/bash_completion ]; then
 		out=$(BASH_COMPLETION_USER_DIR=$1 XDG_DATA_DIRS=$4 bashcomp "${lines[@]}") ||
 		    bad "bash: no completion for pagedrop"
 		check bash "$out"
 	else
-		missing+=(bash-completion)
+		missing+=("bash-completion: not installed")
 	fi
-	if command -v zsh >/dev/null; then
-		out=$(zshcomp "$2" "${lines[@]}") || bad "zsh: the terminal session failed"
+	if ! command -v zsh >/dev/null; then
+		missing+=("zsh: not installed")
+	elif out=$(zshcomp "$2" "${lines[@]}"); st=$?; [ $st = 77 ]; then
+		missing+=("zsh: no pseudo-terminal to run it on")
+	else
+		[ $st = 0 ] || bad "zsh: the terminal session failed: status $st"
 		grep -qxF "_pagedrop is a shell function from $2/_pagedrop" <<<"$out" ||
 		    bad "zsh: _pagedrop not loaded from $2: $(tail -n 1 <<<"$out")"
 		echo "zsh: $(tail -n 1 <<<"$out")"
 		check zsh "$out"
-	else
-		missing+=(zsh)
 	fi
 	if command -v fish >/dev/null; then
 		out=$(XDG_DATA_DIRS=$4 fishcomp "$3" "${lines[@]}") || bad "fish: complete -C failed"
 		check fish "$out"
 	else
-		missing+=(fish)
+		missing+=("fish: not installed")
 	fi
 }
 
@@ -188,7 +190,7 @@ else
 fi
 [ $fail = 0 ] || exit 1
 if [ ${#missing[@]} -gt 0 ]; then
-	echo "SKIP: not installed: $(printf '%s\n' "${missing[@]}" | sort -u | paste -sd ' ')"
+	printf 'SKIP: %s\n' "${missing[@]}" | sort -u
 	exit 77
 fi
 exit 0
