@@ -116,9 +116,12 @@ set(CPACK_RPM_PACKAGE_LICENSE MIT)
 set(CPACK_RPM_PACKAGE_SUMMARY "Drop one file's pages from the page cache")
 set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-# The system's own folders, which the filesystem package owns.
+# The system's own folders, which the filesystem package owns, the shells'
+# completion folders among them (Fedora's, as its guidelines have them).
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-	/usr/share/man /usr/share/man/man1)
+	/usr/share/man /usr/share/man/man1
+	/usr/share/bash-completion /usr/share/bash-completion/completions
+	/usr/share/zsh /usr/share/zsh/site-functions /usr/share/fish /usr/share/fish/vendor_completions.d)
 # A static-pie binary is ELF DYN with a GNU hash table, for which rpmbuild
 # asks rtld(GNU_HASH) of glibc; the kernel loads it, with no ld.so at all.
 # The build host, its clock and its rpmbuild's own post-install scripts
@@ -133,6 +136,7 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define __os_install_post %{nil}
 %global __requires_exclude ^rtld")
 
+set(CPACK_PAGEDROP_ZSH_DIR ${PAGEDROP_ZSH_COMPLETIONS_DIR})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/prebuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/postbuild.cmake)
 set(CPACK_SOURCE_GENERATOR TGZ)
