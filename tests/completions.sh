@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: MIT
 # The shell completions, as bash (with bash-completion), zsh (compinit) and
 # fish each load and run them, against a folder of known files:
-#   completions.sh [BUILD-DIR]               the source tree's files, then,
-#       given a build, those that cmake --install puts in a scratch prefix;
+#   completions.sh completions BINARY [BUILD-DIR]  the source tree's files,
+#       then, given a build, those that cmake --install puts in a scratch
+#       prefix (BINARY, which no completion runs, is tests/groups' due);
 #   completions.sh --installed PREFIX [ZSH-DIR]  those installed in PREFIX.
 # An installed tree must hold each file, the same as the source tree's, at
 # its shell's own place: zsh's in ZSH-DIR under PREFIX (share/zsh/site-functions
@@ -12,8 +13,8 @@
 # fish's fish_complete_path. A missing shell skips (77), naming its package.
 set -u
 src=$(cd "$(dirname "$0")/.." && pwd) fail=0 missing=()
-t=$(mktemp -d) || exit 1
-trap 'rm -rf "$t"' EXIT
+. "$src/tests/lib.sh"
+scratch
 
 bad() { printf 'FAIL: %s\n' "$*"; fail=1; }
 
@@ -182,9 +183,9 @@ if [ "${1:-}" = --installed ]; then
 else
 	echo "source tree:"
 	shells "$src/packaging" "$src/packaging/completions" "$src/packaging/completions" "$t/none"
-	if [ -n "${1:-}" ]; then
-		zshdir=$(sed -n 's/^PAGEDROP_ZSH_COMPLETIONS_DIR:[A-Z]*=//p' "$1/CMakeCache.txt")
-		cmake --install "$1" --prefix "$t/usr" >/dev/null || bad "cmake --install $1"
+	if [ -n "${3:-}" ]; then
+		zshdir=$(sed -n 's/^PAGEDROP_ZSH_COMPLETIONS_DIR:[A-Z]*=//p' "$3/CMakeCache.txt")
+		cmake --install "$3" --prefix "$t/usr" >/dev/null || bad "cmake --install $3"
 		installed "$t/usr" "${zshdir:-share/zsh/site-functions}"
 	fi
 fi
