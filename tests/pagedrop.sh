@@ -306,7 +306,7 @@ filesystems() {
 	undoto "$mark"
 	# A loop device set up by mount -o loop is let go when it is unmounted.
 	for img in *.img; do
-		for _ in 1 2 3 4 5 6 7 8 9 10; do [ -z "$(losetup -j "$img")" ] && continue 2; sleep 0.2; done
+		for _ in $(seq 25); do [ -z "$(losetup -j "$img")" ] && continue 2; sleep 0.2; done
 		bad "$img: loop device left behind: $(losetup -j "$img")"
 	done
 }
