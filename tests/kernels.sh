@@ -22,7 +22,8 @@
 # (/var/cache/pagedrop-kernels); up to $PAGEDROP_KERNELS_JOBS guests (2) run
 # at once. Needs root, debootstrap, qemu-system-x86, qemu-system-arm,
 # qemu-system-mips, qemu-system-ppc, qemu-system-misc, kmod and cpio;
-# mounts nothing here.
+# mounts nothing here: loong64's qemu, Debian 13's, runs from a root in
+# the cache, in a mount namespace of its own whose mounts end with it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tests/lib.sh"
