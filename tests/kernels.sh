@@ -28,8 +28,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tests/lib.sh"
 trials=0
-groups=$(awk '$3 == "every" { print $1 }' "$top/tests/groups" | paste -sd ' ')
-shares=$(awk '$3 == "shares" { print $1 }' "$top/tests/groups" | paste -sd ' ')
+groups=$(awk '!/^#/ && $3 == "every" { print $1 }' "$top/tests/groups" | paste -sd ' ')
+shares=$(awk '!/^#/ && $3 == "shares" { print $1 }' "$top/tests/groups" | paste -sd ' ')
 [ -n "$groups" ] && [ -n "$shares" ] || { echo "kernels: no groups in $top/tests/groups" >&2; exit 2; }
 case ${1:-} in
 --bench) trials=$2 && shift 2 ;;
