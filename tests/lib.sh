@@ -29,6 +29,20 @@ scratch() {
 	later rm -rf --one-file-system "$t"
 }
 
+# tools 'PACKAGE:COMMAND...'...: the group skips (the caller's skip),
+# naming every COMMAND that is missing and the PACKAGEs that bring them.
+tools() {
+	local p c miss=() pkgs=()
+	for p; do
+		for c in ${p#*:}; do
+			command -v "$c" >/dev/null && continue
+			miss+=("$c")
+			[[ " ${pkgs[*]} " = *" ${p%%:*} "* ]] || pkgs+=("${p%%:*}")
+		done
+	done
+	[ ${#miss[@]} = 0 ] || skip "no ${miss[*]} here: install ${pkgs[*]}"
+}
+
 # mirror [security]: the Debian archive that this machine's apt uses, or
 # its security archive.
 mirror() {

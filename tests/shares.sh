@@ -44,10 +44,6 @@ have() {
 	modprobe -q "$1" 2>/dev/null
 	grep -qw "$1" /proc/filesystems || skip "this kernel has no $1${2:+ ($2)}: not in /proc/filesystems, and modprobe $1 cannot load it"
 }
-tools() {
-	local c
-	for c in "${@:2}"; do command -v "$c" >/dev/null || skip "no $c here: install $1"; done
-}
 # serve NAME...: files of 4 MiB in $t/srv, written back and dropped, so
 # that what the server caches comes from serving them.
 serve() {
@@ -97,7 +93,7 @@ nfs() {
 	need
 	have nfsd "the NFS server"
 	have nfs "the NFS client"
-	tools nfs-kernel-server rpcbind rpcinfo rpc.nfsd rpc.mountd exportfs mount.nfs
+	tools "nfs-kernel-server:rpcbind rpcinfo rpc.nfsd rpc.mountd exportfs mount.nfs"
 	mountpoint -q /proc/fs/nfsd || { mount -t nfsd nfsd /proc/fs/nfsd && later umount /proc/fs/nfsd; } ||
 	    { bad "cannot mount /proc/fs/nfsd"; return; }
 	[ "$(cat /proc/fs/nfsd/threads)" = 0 ] || skip "an NFS server runs here already; this group runs its own"
@@ -138,8 +134,7 @@ smb() {
 	local name opts want
 	need
 	have cifs "the SMB client"
-	tools cifs-utils mount.cifs
-	tools samba smbd smbpasswd
+	tools cifs-utils:mount.cifs "samba:smbd smbpasswd"
 	! listening 445 1 || skip "an SMB server runs here already; this group runs its own"
 	serve default cache=none
 	mkdir "$t/samba"
@@ -227,7 +222,7 @@ fuse() {
 	local p name opts want
 	need
 	have fuse
-	tools "sshfs and openssh-server" sshfs ssh-keygen /usr/sbin/sshd
+	tools sshfs:sshfs "openssh-server:ssh-keygen /usr/sbin/sshd"
 	getent passwd sshd >/dev/null || skip "no sshd user, which sshd runs its network side as"
 	for p in $(shuf -i 20000-60000 -n 20); do ! listening "$p" 1 && break; done
 	ssh-keygen -q -t ed25519 -N '' -f "$t/hostkey" && ssh-keygen -q -t ed25519 -N '' -f "$t/key" ||
