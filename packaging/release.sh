@@ -21,6 +21,15 @@
 # commit give the same bytes wherever they are built.
 set -euo pipefail
 src=$(realpath "$1") build=$(realpath "$2") version=$3 maintainer=$4 url=$5
+# Every file is made inside the Debian 13 root that buildroot.sh makes and
+# records, with this tree at /src and the build folder at /build: the
+# script runs again there. The source tarball's CPack settings are made
+# there too, as the build folder's name this machine's folders.
+if [ -z "${PAGEDROP_IN_BUILDROOT:-}" ]; then
+	exec bash "$src/packaging/buildroot.sh" run "$src" "$build" \
+	    bash /src/packaging/release.sh /src /build "$version" "$maintainer" "$url"
+fi
+cmake -S "$src" -B "$build/source" -DPAGEDROP_RELEASE_BUILD="${PAGEDROP_SRC_BUILD:-}" >/dev/null
 out=$build/release
 export LC_ALL=C TZ=UTC
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -87,8 +96,8 @@ echo "release: pagedrop $version, dated $(date -d "@$SOURCE_DATE_EPOCH" -R)"
 
 rm -rf "$out"
 mkdir -p "$out"
-(cd "$build" && cpack --config CPackSourceConfig.cmake >/dev/null)
-mv "$build/pagedrop-$version.tar.gz" "$out/"
+(cd "$build/source" && cpack --config CPackSourceConfig.cmake >/dev/null)
+mv "$build/source/pagedrop-$version.tar.gz" "$out/"
 
 # The PKGBUILD of an AUR package: packaging/PKGBUILD with this release's
 # maintainer, version, address and source tarball's sum, less the lines
@@ -166,7 +175,7 @@ chmod 644 "$sp/sources"/* "$out/pagedrop.spec"
 (cd "$build" && rpmbuild -bs --nodeps --define "_topdir srpm" --define "_sourcedir srpm/sources" \
     --define "_srcrpmdir srpm" --define "_smp_build_ncpus 1" --define "_srcdefattr (-,root,root)" \
     --define "_buildhost reproducible" --define "packager $maintainer" \
-    --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1" \
+    --define "use_source_date_epoch_as_buildtime 1" --define "build_mtime_policy clamp_to_source_date_epoch" \
     srpm/sources/pagedrop.spec >/dev/null)
 mv "$sp/pagedrop-$version-1.src.rpm" "$out/"
 
@@ -230,6 +239,8 @@ while read -r deb triple qemu rpm pac; do
 	    --numeric-owner --format=gnu -cf - "$name" | gzip -9n >"$out/$name.tar.gz"
 	[ "$pac" = - ] || pacpkg "$dir" "$pac"
 done <"$src/packaging/arches"
+PAGEDROP_MAINTAINER=$maintainer PAGEDROP_URL=$url \
+    bash "$src/packaging/buildroot.sh" buildinfo "$out" >"$out/pagedrop-$version.buildinfo"
 
 if [ -n "$key" ]; then
 	# An RSA/SHA256 header signature, which rpm checks back to RHEL 8's.
