@@ -213,6 +213,7 @@ enter() {
 	local kind=$1 r=$2 src build env=(PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp LC_ALL=C.UTF-8 PAGEDROP_IN_BUILDROOT=1)
 	src=$(realpath "$3") build=$(realpath "$4")
 	shift 4
+	[ "$kind" = root ] || env[0]=PATH=/qemu:/usr/sbin:/usr/bin:/sbin:/bin
 	local v gitdir= common= gpg=
 	for v in "${keep[@]}"; do [ -z "${!v+x}" ] || env+=("$v=${!v}"); done
 	case $build/ in "$src"/*) env+=("PAGEDROP_SRC_BUILD=/src/${build#"$src"/}") ;; esac
@@ -272,13 +273,15 @@ enter() {
 
 # host SRC BUILD CMD...: CMD in a view of this machine's own system: a
 # tmpfs that holds each top-level folder of / bound, and its links, with
-# SRC and BUILD at /src and /build.
+# SRC and BUILD at /src and /build, and the build root's qemu-user (static
+# programs, which run here) first in PATH, from /qemu.
 host() {
 	local v st=0
+	root
 	v=$(mktemp -d)
 	ns
 	"${ns[@]}" bash -euc '
-	v=$1 && shift
+	v=$1 root=$2 && shift 2
 	mount -t tmpfs -o mode=755 view "$v"
 	for e in /*; do
 		n=${e#/}
@@ -287,8 +290,12 @@ host() {
 			mkdir "$v/$n" && mount --rbind "$e" "$v/$n"
 		fi
 	done
-	mkdir "$v/src" "$v/build" "$v/gnupg"
-	exec "$@"' bash "$v" bash "$here/buildroot.sh" enter host "$v" "$@" || st=$?
+	mkdir "$v/src" "$v/build" "$v/gnupg" "$v/buildroot" "$v/qemu"
+	mount --bind -o ro "$root" "$v/buildroot"
+	for q in "$root"/usr/bin/qemu-*-static; do
+		ln -s "/buildroot/usr/bin/$(basename "$(readlink -f "$q")")" "$v/qemu/${q##*/}"
+	done
+	exec "$@"' bash "$v" "$root" bash "$here/buildroot.sh" enter host "$v" "$@" || st=$?
 	rmdir "$v"
 	return $st
 }
