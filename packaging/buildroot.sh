@@ -16,7 +16,7 @@
 # calls: g++ and the cross g++ of each line of packaging/arches, CMake, dpkg,
 # rpm, the archivers, gnupg, the repository tools and qemu-user-static. It is
 # made by mmdebstrap (as root; as another user in a user namespace with the
-# subuid ranges of /etc/subuid, or else under fakechroot) and kept in
+# ranges of /etc/subuid and /etc/subgid) and kept in
 # $PAGEDROP_BUILDROOT_CACHE: /var/cache/pagedrop-buildroot for root,
 # ~/.cache/pagedrop-buildroot for a user, who also uses a root that root
 # made. A root is named by a digest of what it is made of and never
@@ -140,10 +140,10 @@ mkroot() {
 	elif grep -qs "^$(id -un):" /etc/subuid && grep -qs "^$(id -un):" /etc/subgid &&
 	    command -v newuidmap >/dev/null; then
 		mode=unshare
-	elif command -v fakechroot >/dev/null && command -v fakeroot >/dev/null; then
-		mode=fakechroot
 	else
-		die "$(id -un) has no subuid and subgid ranges and there is no fakechroot, so mmdebstrap cannot make the root: as root, 'usermod --add-subuids 100000-165535 --add-subgids 100000-165535 $(id -un)' and install uidmap, or install fakechroot and fakeroot, or make the release as root"
+		# mmdebstrap's fakechroot mode needs the root's C library to be
+		# this machine's, which Debian 12's is not.
+		die "$(id -un) has no ranges in /etc/subuid and /etc/subgid (or no newuidmap), which mmdebstrap needs to make the root without root. As root, either run 'usermod --add-subuids 100000-165535 --add-subgids 100000-165535 $(id -un)' and install uidmap, or make the root once with 'bash packaging/buildroot.sh path', which every user then takes"
 	fi
 	echo "buildroot: making the $suite root for $arch ($mode mode) in $dir" >&2
 	# A user's root is made as a tarball and unpacked in a user namespace,
@@ -193,12 +193,23 @@ root() {
 
 # ns: a command to run in a mount and process namespace of its own, in a
 # user namespace too where this user is not root; or a clear refusal.
+# In a chroot, whose / is no mount, mounts cannot be made private: there
+# they are left as they are where no mount propagates to another.
 ns() {
-	ns=(unshare --mount --pid --fork --propagation private)
-	[ "$(id -u)" = 0 ] && return
-	unshare --map-root-user true 2>/dev/null ||
-	    die "the kernel refuses $(id -un) a user namespace, which chroot and bind mounts need without root: it refuses one to any process in a chroot, and where user.max_user_namespaces is 0, kernel.unprivileged_userns_clone is 0 or an AppArmor policy forbids it. Make the release as root, or outside the chroot, or allow unprivileged user namespaces"
-	ns=(unshare --map-root-user --mount --pid --fork --propagation private)
+	local p=private
+	if [ "$(id -u)" != 0 ]; then
+		unshare --map-root-user true 2>/dev/null ||
+		    die "the kernel refuses $(id -un) a user namespace, which chroot and bind mounts need without root: it refuses one to any process in a chroot, and where user.max_user_namespaces is 0, kernel.unprivileged_userns_clone is 0 or an AppArmor policy forbids it. Make the release as root, or outside the chroot, or allow unprivileged user namespaces"
+		ns=(unshare --map-root-user)
+	else
+		ns=(unshare)
+	fi
+	if ! "${ns[@]}" --mount --propagation private true 2>/dev/null; then
+		! grep -q ' shared:' /proc/self/mountinfo ||
+		    die "/ is no mount here (a chroot?), so the build root's mounts cannot be made private, and some of this machine's mounts are shared, which would show them outside: make the release outside the chroot, or make its mounts private (mount --make-rprivate /) first"
+		p=unchanged
+	fi
+	ns+=(--mount --pid --fork --propagation $p)
 }
 
 # A command's environment: the build's own settings and the variables that
