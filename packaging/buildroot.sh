@@ -14,7 +14,8 @@
 #
 # The root holds Debian 13's essential packages and what packaging/release.sh
 # calls: g++ and the cross g++ of each line of packaging/arches, CMake, dpkg,
-# rpm, the archivers, gnupg, the repository tools and qemu-user-static. It is
+# rpm, the archivers, gnupg, the repository tools (repo-add needs makepkg's
+# scripts) and qemu-user-static. It is
 # made by mmdebstrap (as root; as another user in a user namespace with the
 # ranges of /etc/subuid and /etc/subgid) and kept in
 # $PAGEDROP_BUILDROOT_CACHE: /var/cache/pagedrop-buildroot for root,
@@ -43,7 +44,7 @@ requested() {
 	local deb triple
 	{
 		printf '%s\n' g++ cmake make git dpkg-dev file tar gzip xz-utils zstd \
-		    libarchive-tools rpm gnupg apt-utils createrepo-c pacman-package-manager \
+		    libarchive-tools rpm gnupg apt-utils createrepo-c pacman-package-manager makepkg \
 		    qemu-user-static
 		while read -r deb triple _; do
 			case $deb in '' | \#*) continue ;; "$arch") ;; *) echo "g++-${triple//_/-}" ;; esac
