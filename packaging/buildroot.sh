@@ -252,10 +252,13 @@ enter() {
 	"${ns[@]}" bash -euc '
 	kind=$1 r=$2 src=$3 build=$4 common=$5 gpg=$6
 	shift 6
+	# A user namespace may not clear the flags of a mount made outside it,
+	# such as a FUSE mount'"'"'s nosuid: they are kept.
+	ro() { mount -o "remount,bind,$(findmnt -no VFS-OPTIONS "$1" | sed "s/^rw/ro/")" "$1"; }
 	mount --rbind "$r" "$r"
 	mount -t proc proc "$r/proc"
 	if [ "$kind" = root ]; then
-		mount -o remount,bind,ro "$r"
+		ro "$r"
 		# What the tools write besides the build: rpm its database.
 		mount -t tmpfs -o mode=1777 tmp "$r/tmp"
 		mount -t tmpfs -o mode=1777 vartmp "$r/var/tmp"
@@ -268,9 +271,9 @@ enter() {
 		for d in 0:stdin 1:stdout 2:stderr; do ln -s "/proc/self/fd/${d%%:*}" "$r/dev/${d#*:}"; done
 		mkdir "$r/dev/shm" && mount -t tmpfs -o mode=1777 shm "$r/dev/shm"
 	fi
-	mount --bind -o ro "$src" "$r/src"
+	mount --bind "$src" "$r/src" && ro "$r/src"
 	mount --bind "$build" "$r/build"
-	[ -z "$common" ] || { mkdir "$r/tmp/git" && mount --bind -o ro "$common" "$r/tmp/git"; }
+	[ -z "$common" ] || { mkdir "$r/tmp/git" && mount --bind "$common" "$r/tmp/git" && ro "$r/tmp/git"; }
 	[ -z "$gpg" ] || mount --bind "$gpg" "$r/gnupg"
 	# An agent that gpg starts in the root is stopped there.
 	[ -z "$gpg" ] || ! chroot "$r" env -i PATH=/usr/bin:/bin GNUPGHOME=/gnupg \
@@ -303,7 +306,8 @@ host() {
 		fi
 	done
 	mkdir "$v/src" "$v/build" "$v/gnupg" "$v/buildroot" "$v/qemu"
-	mount --bind -o ro "$root" "$v/buildroot"
+	mount --bind "$root" "$v/buildroot"
+	mount -o "remount,bind,$(findmnt -no VFS-OPTIONS "$v/buildroot" | sed "s/^rw/ro/")" "$v/buildroot"
 	for q in "$root"/usr/bin/qemu-*-static; do
 		ln -s "/buildroot/usr/bin/$(basename "$(readlink -f "$q")")" "$v/qemu/${q##*/}"
 	done
