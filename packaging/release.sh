@@ -6,8 +6,9 @@
 # package and an RPM spec and source RPM made from that tarball, and, for each
 # architecture in packaging/arches, a Debian package, a static binary
 # tarball and, where the line names an RPM or an Arch Linux architecture,
-# an RPM and a pacman package, each built in BUILD-DIR/arch/NAME; then
-# SHA256SUMS over all of them. With PAGEDROP_SIGNING_KEY set to the
+# an RPM and a pacman package, each built in BUILD-DIR/arch/NAME; an OCI
+# image of the static binaries (packaging/image.sh) and the digest of its
+# index; then SHA256SUMS over all of them. With PAGEDROP_SIGNING_KEY set to the
 # fingerprint of a key that gpg holds, the RPMs are signed, and
 # SHA256SUMS.asc, the public key, a detached signature of each pacman
 # package, an APT repository (with the Debian source package, which is
@@ -230,6 +231,9 @@ while read -r deb triple qemu rpm pac; do
 	    --numeric-owner --format=gnu -cf - "$name" | gzip -9n >"$out/$name.tar.gz"
 	[ "$pac" = - ] || pacpkg "$dir" "$pac"
 done <"$src/packaging/arches"
+
+# The OCI image of the static binaries, and the file that names its index.
+bash "$src/packaging/image.sh" "$out" "$version" "$out/pagedrop-$version-oci.tar"
 
 if [ -n "$key" ]; then
 	# An RSA/SHA256 header signature, which rpm checks back to RHEL 8's.
