@@ -364,7 +364,11 @@ container() {
 		    podman import -q --change 'ENTRYPOINT ["/pagedrop"]' "$t/tool.tar" "$img" >"$t/podman.log" 2>&1 ||
 		    { bad "podman import of the tool: $(cat "$t/podman.log")"; return; }
 	fi
-	podman run -d --name "$c" --network none "localhost/pagedrop-target:$$" /bin/busybox sleep 3600 \
+	# The container's own process reads the file each time that /go
+	# appears, and says so with /done: podman exec, where / is a chroot's
+	# bind mount (.ci/image's in a chroot), starts outside the container.
+	podman run -d --name "$c" --network none "localhost/pagedrop-target:$$" /bin/busybox sh -c \
+	    'while :; do if [ -e /go ]; then /bin/busybox rm /go; /bin/busybox cat /data >/dev/null; : >/done; fi; /bin/busybox sleep 0.1; done' \
 	    >"$t/podman.log" 2>&1 || { bad "podman run of the target: $(cat "$t/podman.log")"; return; }
 	later "podman rm -f -t 0 $c"
 	pid=$(podman inspect -f '{{.State.Pid}}' "$c")
@@ -387,7 +391,8 @@ container() {
 		"${run[@]}" "$f"
 		charge "$cg"
 		base=$file
-		podman exec "$c" /bin/busybox cat /data >/dev/null
+		rm -f "/proc/$pid/root/done" && : >"/proc/$pid/root/go"
+		for x in $(seq 100); do [ -e "/proc/$pid/root/done" ] && break; sleep 0.1; done
 		charge "$cg"
 		b=$(kib "$f") f0=$file
 		case $how in
