@@ -47,7 +47,7 @@ trap 'rm -rf "$w"' EXIT
 b=$w/layout/blobs/sha256
 mkdir -p "$b"
 tarred=(tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner
-    --mode=u=rwX,go=rX --format=ustar)
+    "--mode=u=rwX,go=rX" --format=ustar)
 # blob FILE: FILE moved into the layout under its digest, which it sets
 # with its size.
 blob() {
@@ -67,14 +67,14 @@ while read -r deb arch variant; do
 	diffid=$(sha256sum "$w/layer") diffid=sha256:${diffid%% *}
 	gzip -9n "$w/layer"
 	blob "$w/layer.gz"
-	layer=$(desc application/vnd.oci.image.layer.v1.tar+gzip)}
+	layer="$(desc application/vnd.oci.image.layer.v1.tar+gzip)}"
 	v='' plat=linux/$arch
 	[ "$variant" = - ] || v=",\"variant\":\"$variant\"" plat+=/$variant
 	printf '{"architecture":"%s","config":{"Entrypoint":["/pagedrop"],"Labels":{%s}},"created":"%s","history":[{"created":"%s","created_by":"pagedrop %s: /pagedrop and /LICENSE"}],"os":"linux","rootfs":{"type":"layers","diff_ids":["%s"]}%s}' \
 	    "$arch" "\"org.opencontainers.image.licenses\":\"MIT\",\"org.opencontainers.image.title\":\"pagedrop\",\"org.opencontainers.image.version\":\"$version\"" \
 	    "$created" "$created" "$version" "$diffid" "$v" >"$w/config"
 	blob "$w/config"
-	config=$(desc application/vnd.oci.image.config.v1+json)}
+	config="$(desc application/vnd.oci.image.config.v1+json)}"
 	printf '{"schemaVersion":2,"mediaType":"application/vnd.oci.image.manifest.v1+json","config":%s,"layers":[%s]}' \
 	    "$config" "$layer" >"$w/manifest"
 	blob "$w/manifest"
