@@ -9,14 +9,9 @@
 set -eu
 bin=$1 trials=${2:-5}
 [ "$(id -u)" = 0 ] || { echo "dirty.sh: needs root to mount images" >&2; exit 1; }
-d=$(mktemp -d)
-mounts=()
-cleanup() {
-	local m
-	for m in "${mounts[@]}"; do umount "$m" || umount -l "$m"; done
-	rm -rf --one-file-system "$d"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../tests/lib.sh"
+scratch
+d=$t
 
 mib() { echo $(($(fincore -nb -o RES "$1") / 1048576)); }
 
@@ -31,8 +26,7 @@ for fs in ext4 xfs btrfs; do
 	*) "mkfs.$fs" -q -f "$d/$fs.img" ;;
 	esac >/dev/null
 	mkdir "$d/$fs"
-	mount -o loop "$d/$fs.img" "$d/$fs"
-	mounts+=("$d/$fs")
+	mnt -o loop "$d/$fs.img" "$d/$fs"
 	printf '%s: MiB of 64 written without a sync still resident, %d trials:\n' "$fs" "$trials"
 	for how in 'pagedrop F' 'pagedrop -n 2 F' 'pagedrop -n 100 F' \
 	    'pagedrop F; sleep 1; pagedrop F' 'sync F; pagedrop F'; do

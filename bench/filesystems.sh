@@ -9,14 +9,9 @@
 set -eu
 bench=$1 bin=$2 yardstick=$3 trials=${4:-5}
 [ "$(id -u)" = 0 ] || { echo "filesystems.sh: needs root to mount images" >&2; exit 1; }
-d=$(mktemp -d)
-mounts=()
-cleanup() {
-	local m
-	for m in "${mounts[@]}"; do umount "$m" || umount -l "$m"; done
-	rm -rf --one-file-system "$d"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../tests/lib.sh"
+scratch
+d=$t
 
 bash "$(dirname "$0")/dirty.sh" "$bin" "$trials"
 for fs in ext4 xfs btrfs; do
@@ -26,8 +21,7 @@ for fs in ext4 xfs btrfs; do
 	*) "mkfs.$fs" -q -f "$d/$fs.img" ;;
 	esac >/dev/null
 	mkdir "$d/$fs"
-	mount -o loop "$d/$fs.img" "$d/$fs"
-	mounts+=("$d/$fs")
+	mnt -o loop "$d/$fs.img" "$d/$fs"
 
 	printf '\n== %s, kernel %s\n\n' "$fs" "$(uname -r)"
 	"$bench" -e "$bin" "$yardstick" "$d/$fs"

@@ -2,7 +2,8 @@
 # The packages CPack makes from a build: a Debian package and, where rpmbuild
 # is found, an RPM, each labelled for the architecture that the compiler
 # builds for; the source tarball; and the release target, which makes all of
-# them for every architecture in the list beside this file.
+# them for every architecture in the list beside this file, and
+# release-sign, which signs a release made before.
 
 # The target's Debian and RPM names, found by the compiler's triple in the
 # list; a compiler not in it leaves CPack's defaults, which are the host's.
@@ -115,9 +116,12 @@ set(CPACK_RPM_PACKAGE_LICENSE MIT)
 set(CPACK_RPM_PACKAGE_SUMMARY "Drop one file's pages from the page cache")
 set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-# The system's own folders, which the filesystem package owns.
+# The system's own folders, which the filesystem package owns, the shells'
+# completion folders among them (Fedora's, as its guidelines have them).
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-	/usr/share/man /usr/share/man/man1)
+	/usr/share/man /usr/share/man/man1
+	/usr/share/bash-completion /usr/share/bash-completion/completions
+	/usr/share/zsh /usr/share/zsh/site-functions /usr/share/fish /usr/share/fish/vendor_completions.d)
 # A static-pie binary is ELF DYN with a GNU hash table, for which rpmbuild
 # asks rtld(GNU_HASH) of glibc; the kernel loads it, with no ld.so at all.
 # The build host, its clock and its rpmbuild's own post-install scripts
@@ -132,6 +136,7 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define __os_install_post %{nil}
 %global __requires_exclude ^rtld")
 
+set(CPACK_PAGEDROP_ZSH_DIR ${PAGEDROP_ZSH_COMPLETIONS_DIR})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/prebuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/postbuild.cmake)
 set(CPACK_SOURCE_GENERATOR TGZ)
@@ -140,7 +145,8 @@ set(CPACK_PAGEDROP_BUILD_DIR ${CMAKE_BINARY_DIR})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/srcpkg.cmake)
 include(CPack)
 
-add_custom_target(release
-	COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/release.sh ${CMAKE_SOURCE_DIR}
-		${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_MAINTAINER} ${PAGEDROP_URL}
-	USES_TERMINAL VERBATIM)
+set(release bash ${CMAKE_CURRENT_LIST_DIR}/release.sh ${CMAKE_SOURCE_DIR}
+	${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_MAINTAINER} ${PAGEDROP_URL})
+add_custom_target(release COMMAND ${release} USES_TERMINAL VERBATIM)
+# Signs a release made before, with PAGEDROP_SIGNING_KEY.
+add_custom_target(release-sign COMMAND ${release} check sign USES_TERMINAL VERBATIM)

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Run by CPack on its staging tree. Both packages ship the manual page
 # compressed with no name or time stamp in the gzip header; a Debian package
-# also its changelog, and the reason why its binary is static.
+# also its changelog, zsh's completion where Debian's zsh finds it, and the
+# reason why its binary is static.
 if(CPACK_GENERATOR STREQUAL "DEB")
 	set(gz man/man1/pagedrop.1 doc/pagedrop/changelog)
 elseif(CPACK_GENERATOR STREQUAL "RPM")
@@ -16,6 +17,23 @@ foreach(f IN LISTS gz)
 		message(FATAL_ERROR "gzip ${root}/${f} failed: ${rc}")
 	endif()
 endforeach()
+# Debian's zsh reads completions from vendor-completions, and never from
+# /usr/share/zsh/site-functions, where the build puts them by default.
+set(zsh "${CPACK_TEMPORARY_DIRECTORY}/usr/${CPACK_PAGEDROP_ZSH_DIR}")
+if(IS_ABSOLUTE "${CPACK_PAGEDROP_ZSH_DIR}")
+	set(zsh "${CPACK_TEMPORARY_DIRECTORY}${CPACK_PAGEDROP_ZSH_DIR}")
+endif()
+set(vendor "${root}/zsh/vendor-completions")
+if(CPACK_GENERATOR STREQUAL "DEB" AND NOT zsh STREQUAL vendor)
+	file(MAKE_DIRECTORY "${vendor}")
+	file(CHMOD "${vendor}" PERMISSIONS
+		OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+	file(RENAME "${zsh}/_pagedrop" "${vendor}/_pagedrop")
+	file(GLOB left "${zsh}/*")
+	if(NOT left)
+		file(REMOVE_RECURSE "${zsh}")
+	endif()
+endif()
 # Of the overrides, only the paragraph whose tag fits how the binary is
 # linked: lintian reports an override that nothing used.
 if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_PAGEDROP_LINTIAN_TAG)

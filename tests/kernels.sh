@@ -1,22 +1,20 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
 # Proves the whole test suite on the kernels users run: boots Debian's own
-# kernels, as packaged in its archive, under qemu-system, one for each
-# architecture that a release is made for, and runs every group of
-# tests/pagedrop.sh in each against the release's static binary for that
-# architecture, and for the 32-bit architectures that the kernel also runs
-# natively (its compat entry); a group that fails or skips fails the check
-# with the kernel's name, the binary's architecture and the group's output.
-# Each guest shows that the kernel itself executed each binary: no
-# binfmt_misc handler is registered there to hand it to an emulator.
-# The groups of tests/shares.sh run in the guests that the table marks,
-# with a 9p share from this machine; they may skip where the kernel lacks a
-# module, and their lines and skips are printed.
+# kernels, as packaged in its archive, under qemu-system, those that
+# tests/kernels lists, and runs every group of tests/groups in each against
+# the release's static binaries that the list names for it; a group that
+# fails or skips fails the check with the kernel's name, the binary's
+# architecture and the group's output. Each guest shows that the kernel
+# itself executed each binary: no binfmt_misc handler is registered there to
+# hand it to an emulator. The share groups run in the guests that the list
+# marks, with a 9p share from this machine; they may skip where the kernel
+# lacks a module, and their lines and skips are printed.
 #
 # usage: kernels.sh [--bench TRIALS | --groups "GROUP..."] RELEASE-DIR [NAME...]
 #        kernels.sh --prepare [NAME...]
 # RELEASE-DIR is build/release, beside build/arch/ARCH; NAME picks kernels
-# from the table below. --bench runs bench/dirty.sh instead of the suite
+# from tests/kernels. --bench runs bench/dirty.sh instead of the suite
 # and prints what it measured; --groups runs those groups alone, of the
 # suite's and the shares'; --prepare only fetches and makes what the
 # guests boot, which is most of a first run's time, and needs no release.
@@ -24,12 +22,15 @@
 # (/var/cache/pagedrop-kernels); up to $PAGEDROP_KERNELS_JOBS guests (2) run
 # at once. Needs root, debootstrap, qemu-system-x86, qemu-system-arm,
 # qemu-system-mips, qemu-system-ppc, qemu-system-misc, kmod and cpio;
-# mounts nothing here.
+# mounts nothing here: loong64's qemu, Debian 13's, runs from a root in
+# the cache, in a mount namespace of its own whose mounts end with it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tests/lib.sh"
 trials=0
-groups=$(sed -nE 's/^\tforeach\(group (.*)\)$/\1/p' "$top/CMakeLists.txt")
-shares=$(sed -nE 's/^\t+foreach\(share (.*)\)$/\1/p' "$top/CMakeLists.txt")
+groups=$(awk '!/^#/ && $3 == "every" { print $1 }' "$top/tests/groups" | paste -sd ' ')
+shares=$(awk '!/^#/ && $3 == "shares" { print $1 }' "$top/tests/groups" | paste -sd ' ')
+[ -n "$groups" ] && [ -n "$shares" ] || { echo "kernels: no groups in $top/tests/groups" >&2; exit 2; }
 case ${1:-} in
 --bench) trials=$2 && shift 2 ;;
 --groups)
@@ -44,47 +45,21 @@ jobs=${PAGEDROP_KERNELS_JOBS:-2}
 SECONDS=0
 start=$SECONDS
 
-# Name, Debian architecture, the suite of its kernel, the package that
-# names the kernel, the suite of the guest's userland, the release
-# binaries that run there, the kernel's own architecture's first (the
-# 64-bit kernels run 32-bit x86 and ARM programs through their compat
-# entry), and whether the share groups run there.
-# Debian 12 has no riscv64 port, so that guest is Debian 13's; Debian's
-# armel kernels are for boards that qemu does not model. Slowest first.
-kernels=$(cat <<-'EOF'
-	bookworm-arm64     arm64     bookworm            linux-image-arm64        bookworm  arm64,armhf,armel  shares
-	bookworm-armhf     armhf     bookworm            linux-image-armmp-lpae   bookworm  armhf,armel        -
-	bullseye-amd64     amd64     bullseye            linux-image-amd64        bookworm  amd64,i386         shares
-	bookworm-amd64     amd64     bookworm            linux-image-amd64        bookworm  amd64,i386         shares
-	backports-amd64    amd64     bookworm-backports  linux-image-amd64        bookworm  amd64,i386         shares
-	bookworm-ppc64el   ppc64el   bookworm            linux-image-powerpc64le  bookworm  ppc64el            -
-	bookworm-s390x     s390x     bookworm            linux-image-s390x        bookworm  s390x              -
-	bookworm-mips64el  mips64el  bookworm            linux-image-5kc-malta    bookworm  mips64el           -
-	trixie-riscv64     riscv64   trixie              linux-image-riscv64      trixie    riscv64            -
-	bookworm-i386      i386      bookworm            linux-image-686-pae      bookworm  i386               -
-	EOF
-)
+kernels=$(grep -v '^#' "$top/tests/kernels" | grep .)
 if [ $# -gt 0 ]; then kernels=$(grep -wF "$(printf '%s\n' "$@")" <<<"$kernels"); fi
 [ -n "$kernels" ] || { echo "kernels: none of $* in the table" >&2; exit 2; }
-version=$(sed -nE 's/^project\(pagedrop VERSION ([^ ]+) .*/\1/p' "$top/CMakeLists.txt")
+version=$(version "$top")
+host=$(dpkg --print-architecture)
 
 mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock 9
 w=$(mktemp -d)
-cleanup() {
-	local p
-	for p in "$w"/*.pid; do [ -s "$p" ] && kill "$(cat "$p")" 2>/dev/null; done
-	[ -n "${PAGEDROP_KERNELS_KEEP:-}" ] || rm -rf "$w"; rm -rf "$cache/stage"
-}
-trap cleanup EXIT
-
-# The Debian mirror that this machine's apt uses.
-mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
-    awk '/^URIs:/ && !/security/ { print $2; exit }' || true)
-[ -n "$mirror" ] ||
-    mirror=$(awk '$1 == "deb" && !/security/ { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
-mirror=${mirror:-http://deb.debian.org/debian}
+[ -n "${PAGEDROP_KERNELS_KEEP:-}" ] || later rm -rf "$w"
+later rm -rf "$cache/stage"
+# The guests still running.
+later eval 'for p in "$w"/*.pid; do [ -s "$p" ] && kill "$(cat "$p")"; done'
+mirror=$(mirror)
 
 # An apt of its own, for the kernels' packages; the machine's is not touched.
 # It keeps its cache of the lists, which some machines' apt is set to drop:
@@ -92,8 +67,11 @@ mirror=${mirror:-http://deb.debian.org/debian}
 a=$cache/apt
 mkdir -p "$a/lists/partial" "$a/archives/partial" "$a/none" "$cache/debs"
 arches=$(awk '{ print $2 }' <<<"$kernels" | sort -u | paste -sd ,)
+# Each suite's lists are those of its kernels' architectures alone: forky's
+# for all nine would add 141 MB and 14 s to an update, loong64's 21 MB.
 for s in $(awk '{ print $3 }' <<<"$kernels" | sort -u); do
-	echo "deb [arch=$arches signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $s main"
+	d=$(awk -v s="$s" '$3 == s { print $2 }' <<<"$kernels" | sort -u | paste -sd ,)
+	echo "deb [arch=$d signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $s main"
 done >"$a/sources.list"
 touch "$a/status"
 apt=(-o Dir::Etc::sourcelist="$a/sources.list" -o Dir::Etc::sourceparts="$a/none"
@@ -109,17 +87,19 @@ apt-get "${apt[@]}" -qq update
 # Where the share groups run, the servers and clients they use too.
 include=mount,util-linux-extra,e2fsprogs,xfsprogs,btrfs-progs,squashfs-tools,erofs-utils,strace,kmod,cmake,groff-base,busybox-static
 sharing=nfs-kernel-server,cifs-utils,samba,sshfs,openssh-server,podman,runc
-# mkroot ARCH SUITE SHARES: sets root, that suite's userland for that
-# architecture, with the share groups' packages unless SHARES is -; its
-# name holds a digest of what it holds.
+# mkroot ARCH SUITE SHARES [PKGS]: sets root, that suite's userland for
+# that architecture (or PKGS instead), with the share groups' packages
+# unless SHARES is -; its name holds a digest of what it holds.
 mkroot() {
-	local d pkgs=$include
+	local d pkgs=${4:-$include} script=
+	# This debootstrap may predate the suite, whose script is sid's.
+	[ -e "/usr/share/debootstrap/scripts/$2" ] || script=sid
 	[ "$3" = - ] || pkgs+=,$sharing
 	root=$cache/root-$2-$1-$(echo "1 $pkgs" | sha256sum | cut -c1-12)
 	[ -d "$root" ] && return
 	rm -rf "$root.new"
 	debootstrap --foreign --arch="$1" --variant=minbase --include="$pkgs" \
-	    "$2" "$root.new" "$mirror" >"$w/debootstrap-$2-$1.log" 2>&1 ||
+	    "$2" "$root.new" "$mirror" $script >"$w/debootstrap-$2-$1.log" 2>&1 ||
 	    { tail -n 20 "$w/debootstrap-$2-$1.log"; exit 1; }
 	for d in "$root.new"/var/cache/apt/archives/*.deb; do
 		dpkg-deb --fsys-tarfile "$d" | tar -x --keep-directory-symlink -C "$root.new"
@@ -134,10 +114,13 @@ mkroot() {
 
 # machine ARCH: how qemu-system models a machine of that architecture that
 # Debian's kernel runs on: sets q (qemu's command), con (the kernel's
-# console), disk (the qemu device of a virtio disk) and mods (the modules
-# that reach it, in load order; those built in are skipped).
+# console), disk (the qemu device of a virtio disk), mods (the modules
+# that reach it, in load order; those built in are skipped), and qsuite
+# and qpkgs, the suite and packages of a root of this host's architecture
+# that q runs from, where the host's own qemu cannot boot that kernel
+# (qsuite is empty where it can).
 machine() {
-	disk=virtio-blk-pci mods="virtio_pci virtio_blk"
+	disk=virtio-blk-pci mods="virtio_pci virtio_blk" qsuite= qpkgs=
 	case $1 in
 	amd64) q=(qemu-system-x86_64 -M pc -cpu max) con=ttyS0 ;;
 	i386) q=(qemu-system-i386 -M pc -cpu max) con=ttyS0 ;;
@@ -152,19 +135,33 @@ machine() {
 		con=hvc0 ;;
 	s390x) q=(qemu-system-s390x -M s390-ccw-virtio) con=ttysclp0 disk=virtio-blk-ccw mods=virtio_blk ;;
 	riscv64) q=(qemu-system-riscv64 -M virt) con=ttyS0 ;;
+	# Debian 12's qemu cannot boot this EFI image, nor can Debian 13's
+	# without the UEFI firmware, which loads it from -kernel.
+	loong64)
+		q=(qemu-system-loongarch64 -M virt -cpu la464
+		    -drive if=pflash,format=raw,readonly=on,file=/usr/share/qemu-efi-loongarch64/QEMU_EFI.fd)
+		con=ttyS0 qsuite=trixie qpkgs=qemu-system-misc,qemu-efi-loongarch64 ;;
 	*) echo "kernels: no machine for $1" >&2; exit 2 ;;
 	esac
 }
 
-# debof NAME ARCH SUITE META: sets deb, the file of the kernel package
-# that META names in SUITE, and pkg, what apt-get download fetches it as.
+# debof NAME ARCH SUITE META: sets debs, the files of the kernel package
+# that META names in SUITE and of the parts of it that it depends on, and
+# pkgs, what apt-get download fetches them as. Debian 14's kernel package
+# is split: its base, binary and modules are packages of their own.
 debof() {
-	local ver=
-	read -r pkg ver < <(apt-cache "${apt[@]}" show "$4:$2/$3" |
-	    sed -nE 's/^Depends: (linux-image-[^ ,]+) \(= ([^)]+)\).*/\1 \2/p' | head -n 1) || true
+	local ver= img p
+	read -r img ver < <(apt-cache "${apt[@]}" show "$4:$2/$3" |
+	    sed -nE 's/^Depends: (.*, )?(linux-image-[^ ,]+) \(= ([^)]+)\).*/\2 \3/p' | head -n 1) || true
 	[ -n "$ver" ] || { echo "kernels: $1: no $4 in $3" >&2; exit 1; }
-	deb=$cache/debs/${pkg}_${ver}_$2.deb
-	pkg=$pkg:$2=$ver
+	debs=() pkgs=()
+	for p in "$img" $(apt-cache "${apt[@]}" show "$img:$2=$ver" | awk -v abi="-${img#linux-image-}" -v v="(= $ver)" '
+	    /^Depends: / { n = split(substr($0, 10), d, ", ")
+		for (i = 1; i <= n; i++) { split(d[i], f, " ")
+			if (f[1] ~ /^linux-[a-z]+-/ && substr(f[1], length(f[1]) - length(abi) + 1) == abi &&
+			    f[2] " " f[3] == v && !seen[f[1]]++) print f[1] } }'); do
+		debs+=("$cache/debs/${p}_${ver}_$2.deb") pkgs+=("$p:$2=$ver")
+	done
 }
 
 # download PKG FILE: apt-get download, into FILE once whole.
@@ -180,22 +177,24 @@ download() {
 # the share groups' packages unless SHARES is -) with its modules and an
 # initrd that loads what mounts it; sets img, vmlinuz, initrd, kver.
 kernel() {
-	local name=$1 arch=$2 suite=$3 meta=$4 deb pkg k s m i
+	local name=$1 arch=$2 suite=$3 meta=$4 debs pkgs k s m i
 	debof "$name" "$arch" "$suite" "$meta"
-	[ -s "$deb" ] || download "$pkg" "$deb"
-	k=$cache/kernel/${deb##*/}
+	for i in "${!debs[@]}"; do [ -s "${debs[i]}" ] || download "${pkgs[i]}" "${debs[i]}"; done
+	k=$cache/kernel/${debs[0]##*/}
 	k=${k%.deb}
 	if [ ! -d "$k" ]; then
 		rm -rf "$k.new" && mkdir -p "$k.new"
-		dpkg-deb -x "$deb" "$k.new"
+		for i in "${debs[@]}"; do dpkg-deb -x "$i" "$k.new"; done
 		# Debian 13's kernels keep their modules in /usr/lib alone.
 		[ -e "$k.new/lib" ] || ln -s usr/lib "$k.new/lib"
 		mv "$k.new" "$k"
 	fi
 	kver=$(ls "$k/lib/modules")
-	# Some architectures' packages hold the kernel as an ELF file, vmlinux.
-	vmlinuz=$k/boot/vmlinuz-$kver
-	[ -e "$vmlinuz" ] || vmlinuz=$k/boot/vmlinux-$kver
+	# Some architectures' packages hold the kernel as an ELF file, vmlinux;
+	# Debian 14's hold it beside the modules.
+	for vmlinuz in "$k/boot/vmlinuz-$kver" "$k/boot/vmlinux-$kver" "$k/lib/modules/$kver/vmlinuz"; do
+		[ ! -e "$vmlinuz" ] || break
+	done
 	mkroot "$arch" "$5" "$6"
 	img=$cache/img/${k##*/}-${root##*/root-}.img
 	if [ ! -s "$img" ]; then
@@ -218,6 +217,8 @@ kernel() {
 	mkdir -p "$s"/{bin,sbin,usr/bin,usr/sbin,dev,proc,sys,root,mod} "$cache/initrd"
 	depmod -b "$k" "$kver"
 	for m in $mods ext4 crc32c_generic; do
+		# Linux 6.15 and later have none: ext4 needs the one it depends on.
+		[ "$m" != crc32c_generic ] || [ -n "$(find "$k/lib/modules/$kver" -name "$m.ko*")" ] || continue
 		modprobe -d "$k" -S "$kver" --show-depends "$m"
 	done | awk '$1 == "insmod" && !seen[$2]++ { print $2 }' >"$w/mods-$name"
 	i=0
@@ -264,8 +265,18 @@ kernel() {
 # holds, and the 9p share $w/NAME.9p where there is one; its outputs land
 # in $w/NAME.out, its console in $w/NAME.console.
 boot() {
-	local name=$1 arch=$2 s=$SECONDS q con disk mods
+	local name=$1 arch=$2 s=$SECONDS q con disk mods qsuite qpkgs root
 	machine "$arch"
+	if [ -n "$qsuite" ]; then
+		# qemu runs in that root, in a mount namespace of its own, which
+		# sees the cache and the work folder where they are here; its
+		# mounts end with it.
+		mkroot "$host" "$qsuite" - "$qpkgs"
+		q=(unshare --mount --propagation private -- sh -c '
+		    r=$1 && shift && mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" &&
+		    for d in "$1" "$2"; do mkdir -p "$r$d" && mount --bind "$d" "$r$d" || exit; done &&
+		    shift 2 && exec chroot "$r" "$@"' sh "$root" "$cache" "$w" "${q[@]}")
+	fi
 	[ ! -d "$w/$name.9p" ] ||
 	    q+=(-virtfs "local,path=$w/$name.9p,mount_tag=pagedrop,security_model=none,readonly=on")
 	truncate -s 64M "$w/$name.res"
@@ -292,9 +303,14 @@ spawn() {
 }
 while read -r name arch suite meta _; do
 	debof "$name" "$arch" "$suite" "$meta"
-	[ -s "$deb" ] || spawn download "$pkg" "$deb"
+	for i in "${!debs[@]}"; do [ -s "${debs[i]}" ] || spawn download "${pkgs[i]}" "${debs[i]}"; done
 done <<<"$kernels"
 while read -r arch userland sh; do spawn mkroot "$arch" "$userland" "$sh"; done < <(awk '{ print $2, $5, $7 }' <<<"$kernels" | sort -u)
+# The roots that some machines' qemu runs from.
+for arch in $(awk '{ print $2 }' <<<"$kernels" | sort -u); do
+	machine "$arch"
+	[ -z "$qsuite" ] || spawn mkroot "$host" "$qsuite" - "$qpkgs"
+done
 while [ "$running" -gt 0 ]; do wait -n; running=$((running - 1)); done
 
 # Each guest's payload: the release's binaries, the tests, the job, and
@@ -308,7 +324,7 @@ while read -r name arch suite meta userland bins sh; do
 	ln -s "$img" "$w/$name.img"
 	p=$w/payload-$name/payload/pagedrop-kernels
 	mkdir -p "$p/tests" "$p/bench"
-	cp "$top/tests/pagedrop.sh" "$top/tests/shares.sh" "$top/tests/guest.sh" "$p/tests/"
+	cp "$top"/tests/{pagedrop.sh,shares.sh,guest.sh,lib.sh,groups} "$p/tests/"
 	cp "$top/bench/dirty.sh" "$p/bench/"
 	: >"$p/job"
 	for b in ${bins//,/ }; do
@@ -335,7 +351,6 @@ if [ -n "$prepare" ]; then
 	echo "kernels: packages, roots, images and initrds ready after $((SECONDS - start)) s"
 	exit 0
 fi
-host=$(dpkg --print-architecture)
 tar -xzf "$rel/pagedrop-$version-linux-$host.tar.gz" -C "$w"
 hostbin=$w/pagedrop-$version-linux-$host/pagedrop
 echo "kernels: packages, roots, images and initrds ready after $((SECONDS - start)) s"
@@ -352,7 +367,7 @@ wait
 # The ELF machine that each architecture's binaries carry, as the kernel's
 # loader checks it, and the architectures whose programs are 32-bit.
 declare -A elf=([amd64]=62 [i386]=3 [arm64]=183 [armhf]=40 [armel]=40 [mips64el]=8
-    [ppc64el]=21 [s390x]=22 [riscv64]=243)
+    [ppc64el]=21 [s390x]=22 [riscv64]=243 [loong64]=258)
 declare -A bits32=([i386]=1 [armhf]=1 [armel]=1)
 fail=0
 while read -r name arch _ _ _ bins sh; do

@@ -9,8 +9,8 @@
 set -u
 group=$1 bin=$2 build=${3:-} fail=0
 emu=("${@:4}")
-t=$(mktemp -d) || exit 1
-trap 'rm -rf "$t"' EXIT
+. "$(dirname "$0")/lib.sh"
+scratch
 cd "$t" || exit 1
 head -c 65536 /dev/urandom >data
 head -c 1 /dev/urandom >-x
@@ -243,16 +243,6 @@ installed() {
 	    bad "manual page: $(cat err)"
 }
 
-mounts=()
-mnt() { mount "$@" && mounts+=("${@: -1}"); }
-release() {
-	local i
-	for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
-		umount "${mounts[i]}" || umount -l "${mounts[i]}"
-	done
-	mounts=()
-}
-
 # check FILE [KEPT [PAGES]]: a run after the file is read prints nothing and
 # returns 0; afterwards none of the pages of PAGES (FILE itself by default)
 # are resident, or, with KEPT, all still are.
@@ -283,10 +273,11 @@ mkimage() {
 # on loop devices; on tmpfs and ramfs the pages are the file's only copy
 # and stay.
 filesystems() {
-	local fs img
+	local fs img mark=${#undo[@]}
 	[ "$(id -u)" = 0 ] || skip "making and mounting file systems needs root"
+	tools util-linux:losetup e2fsprogs:mkfs.ext4 xfsprogs:mkfs.xfs btrfs-progs:mkfs.btrfs \
+	    squashfs-tools:mksquashfs erofs-utils:mkfs.erofs
 	losetup -f >/dev/null 2>&1 || skip "no free loop device"
-	trap 'release; rm -rf --one-file-system "$t"' EXIT
 	mkdir src && head -c 16M /dev/urandom >src/data
 	for fs in ext4 xfs btrfs squashfs erofs; do
 		mkdir "$fs"
@@ -314,10 +305,10 @@ filesystems() {
 			bad "$fs: cannot mount"
 		fi
 	done
-	release
+	undoto "$mark"
 	# A loop device set up by mount -o loop is let go when it is unmounted.
 	for img in *.img; do
-		for _ in 1 2 3 4 5 6 7 8 9 10; do [ -z "$(losetup -j "$img")" ] && continue 2; sleep 0.2; done
+		for _ in $(seq 25); do [ -z "$(losetup -j "$img")" ] && continue 2; sleep 0.2; done
 		bad "$img: loop device left behind: $(losetup -j "$img")"
 	done
 }

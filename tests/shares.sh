@@ -4,9 +4,10 @@
 # and mounts back over loopback (NFS, SMB, sshfs), the 9p share that qemu
 # gives a guest, the page cache that a memory cgroup is charged for, and a
 # running container's, dropped from outside it.
-# shares.sh GROUP BINARY [EMULATOR...]; shares.sh ninephost BINARY FILE
-# checks the host's copy of a guest's 9p file once the guest is done.
-# PAGEDROP_IMAGE names an OCI archive for the container group's tool.
+# shares.sh GROUP BINARY [BUILD-DIR [EMULATOR...]]; shares.sh ninephost
+# BINARY FILE checks the host's copy of a guest's 9p file once the guest
+# is done. PAGEDROP_IMAGE names an OCI archive for the container group's
+# tool.
 # Each case prints one line (the pages of a file just read through the
 # mount, the run's status, the pages left, the bytes read back, the
 # server's own copy before and after a run on it) and asserts what this
@@ -14,29 +15,18 @@
 # "SKIP: this kernel has no" where a module is missing.
 set -u
 group=$1 bin=$2 fail=0
-emu=("${@:3}")
+emu=("${@:4}")
 run=("${emu[@]}" "$bin")
-t=$(mktemp -d) || exit 1
-undo=()
-cleanup() {
-	local i
-	for ((i = ${#undo[@]} - 1; i >= 0; i--)); do eval "${undo[i]}" >/dev/null 2>&1; done
-	rm -rf --one-file-system "$t"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/lib.sh"
+scratch
 
 bad() { printf 'FAIL: %s\n' "$*"; fail=1; }
 skip() { printf 'SKIP: %s\n' "$*"; exit 77; }
-later() { undo+=("$*"); }
 kib() { echo $(($(fincore -nb -o RES "$1") / 1024)); }
-mnt() {
-	mount "$@" || return
-	later "umount ${*: -1} || umount -l ${*: -1}"
-}
 # A server that stays in the foreground, stopped at exit.
 daemon() {
 	"$@" >>"$t/daemons.log" 2>&1 &
-	later "kill $!; wait $!"
+	later eval "kill $!; wait $!"
 }
 # listening PORT [TRIES]: something takes connections on 127.0.0.1:PORT,
 # tried every 0.2 s.
@@ -55,10 +45,6 @@ need() {
 have() {
 	modprobe -q "$1" 2>/dev/null
 	grep -qw "$1" /proc/filesystems || skip "this kernel has no $1${2:+ ($2)}: not in /proc/filesystems, and modprobe $1 cannot load it"
-}
-tools() {
-	local c
-	for c in "${@:2}"; do command -v "$c" >/dev/null || skip "no $c here: install $1"; done
 }
 # serve NAME...: files of 4 MiB in $t/srv, written back and dropped, so
 # that what the server caches comes from serving them.
@@ -109,7 +95,7 @@ nfs() {
 	need
 	have nfsd "the NFS server"
 	have nfs "the NFS client"
-	tools nfs-kernel-server rpcbind rpcinfo rpc.nfsd rpc.mountd exportfs mount.nfs
+	tools "nfs-kernel-server:rpcbind rpcinfo rpc.nfsd rpc.mountd exportfs mount.nfs"
 	mountpoint -q /proc/fs/nfsd || { mount -t nfsd nfsd /proc/fs/nfsd && later umount /proc/fs/nfsd; } ||
 	    { bad "cannot mount /proc/fs/nfsd"; return; }
 	[ "$(cat /proc/fs/nfsd/threads)" = 0 ] || skip "an NFS server runs here already; this group runs its own"
@@ -150,8 +136,7 @@ smb() {
 	local name opts want
 	need
 	have cifs "the SMB client"
-	tools cifs-utils mount.cifs
-	tools samba smbd smbpasswd
+	tools cifs-utils:mount.cifs "samba:smbd smbpasswd"
 	! listening 445 1 || skip "an SMB server runs here already; this group runs its own"
 	serve default cache=none
 	mkdir "$t/samba"
@@ -223,7 +208,7 @@ ninep() {
 # What a guest's 9p reads left in the host's cache, and a run on the host's
 # file.
 ninephost() {
-	local f=${emu[0]} b a st
+	local f=$1 b a st
 	b=$(kib "$f")
 	"$bin" "$f"
 	st=$?
@@ -239,7 +224,7 @@ fuse() {
 	local p name opts want
 	need
 	have fuse
-	tools "sshfs and openssh-server" sshfs ssh-keygen /usr/sbin/sshd
+	tools sshfs:sshfs "openssh-server:ssh-keygen /usr/sbin/sshd"
 	getent passwd sshd >/dev/null || skip "no sshd user, which sshd runs its network side as"
 	for p in $(shuf -i 20000-60000 -n 20); do ! listening "$p" 1 && break; done
 	ssh-keygen -q -t ed25519 -N '' -f "$t/hostkey" && ssh-keygen -q -t ed25519 -N '' -f "$t/key" ||
@@ -272,7 +257,7 @@ fuse() {
 sshmount() {
 	sshfs -F /dev/null -p "$p" -o "IdentityFile=$t/key,StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes$2" \
 	    "root@127.0.0.1:$t/srv" "$t/$1" 2>>"$t/daemons.log" || return
-	later "umount $t/$1 || umount -l $t/$1"
+	later unmount "$t/$1"
 }
 
 # A file read by a process in one memory cgroup is charged to it; a run
@@ -287,7 +272,7 @@ memcg() {
 	if [ -n "$root" ] && grep -qw memory "$root/cgroup.controllers"; then
 		v=2 cur=memory.current key=file
 		grep -qw memory "$root/cgroup.subtree_control" || { echo +memory >"$root/cgroup.subtree_control" &&
-		    later "echo -memory >$root/cgroup.subtree_control"; }
+		    later eval "echo -memory >$root/cgroup.subtree_control"; }
 	else
 		root=$(cgmount cgroup memory)
 		[ -n "$root" ] || skip "this kernel has no memory cgroup controller mounted, v2 or v1"
@@ -295,7 +280,7 @@ memcg() {
 	fi
 	a=$root/pagedrop-$$-a b=$root/pagedrop-$$-b
 	mkdir "$a" "$b" || { bad "cannot make cgroups under $root"; return; }
-	later "rmdir $a $b"
+	later rmdir "$a" "$b"
 	head -c 4M /dev/urandom >"$t/data" && sync "$t/data" && "${run[@]}" "$t/data"
 	size=$(($(stat -c %s "$t/data") / 1024))
 	for x in "another cgroup:$b" "the reader's own cgroup:$a"; do
@@ -330,7 +315,7 @@ container() {
 	local c=pagedrop-$$ img pid cg f cur key now file line how st size b a base f0 f1 x
 	[ "$(id -u)" = 0 ] || skip "running containers with podman needs root"
 	mountpoint -q / || skip "/ is not a mount point (a chroot): podman cannot unpack an image there"
-	tools "podman and runc" podman runc
+	tools podman:podman runc:runc
 	[ -x /bin/busybox ] || skip "no /bin/busybox here: install busybox-static"
 	x=$(ldd /bin/busybox 2>&1)
 	[[ $x = *'not a dynamic'* || $x = *'statically linked'* ]] ||
@@ -344,8 +329,8 @@ container() {
 	printf '[storage]\ndriver = "overlay"\ngraphroot = "%s"\nrunroot = "%s"\n' "$t/storage" "$t/run" \
 	    >"$t/storage.conf"
 	export CONTAINERS_CONF=$t/containers.conf CONTAINERS_STORAGE_CONF=$t/storage.conf
-	later "umount $t/storage/overlay"
-	later "podman rmi -af"
+	later unmount "$t/storage/overlay"
+	later podman rmi -af
 	mkdir -p "$t/target/bin" "$t/tool"
 	cp /bin/busybox "$t/target/bin/"
 	head -c 4M /dev/urandom >"$t/target/data"
@@ -370,7 +355,7 @@ container() {
 	podman run -d --name "$c" --network none "localhost/pagedrop-target:$$" /bin/busybox sh -c \
 	    'while :; do if [ -e /go ]; then /bin/busybox rm /go; /bin/busybox cat /data >/dev/null; : >/done; fi; /bin/busybox sleep 0.1; done' \
 	    >"$t/podman.log" 2>&1 || { bad "podman run of the target: $(cat "$t/podman.log")"; return; }
-	later "podman rm -f -t 0 $c"
+	later podman rm -f -t 0 "$c"
 	pid=$(podman inspect -f '{{.State.Pid}}' "$c")
 	f=/proc/$pid/root/data
 	# The memory controller's cgroup of the container: v1's where it is
@@ -430,7 +415,8 @@ cgmount() {
 }
 
 case $group in
-nfs | smb | ninep | ninephost | fuse | memcg | container) "$group" ;;
+nfs | smb | ninep | fuse | memcg | container) "$group" ;;
+ninephost) ninephost "$3" ;;
 *) echo "shares.sh: no group $group" >&2; exit 2 ;;
 esac
 exit $fail

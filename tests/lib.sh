@@ -1,0 +1,58 @@
+# SPDX-License-Identifier: MIT
+# Sourced by the tests, the benchmarks and CI (.ci/common): what a script
+# must undo when it exits, however it exits, and the Debian mirror that
+# this machine's apt uses.
+
+# later CMD [ARG...]: CMD is run when the script exits, or at undoto, the
+# last one asked for first.
+undo=()
+later() { undo+=("$(printf '%q ' "$@")"); }
+# undoto N: runs what later asked for since the stack held N commands.
+undoto() {
+	while [ ${#undo[@]} -gt "$1" ]; do
+		eval "${undo[-1]}" >/dev/null 2>&1 || true
+		unset 'undo[-1]'
+	done
+}
+trap 'undoto 0' EXIT
+
+# unmount DIR: unmounted, lazily if it is busy.
+unmount() { umount "$1" 2>/dev/null || umount -l "$1"; }
+# mnt MOUNT-ARGS... DIR: mounted, and unmounted at exit.
+mnt() {
+	mount "$@" || return
+	later unmount "${*: -1}"
+}
+# scratch [TEMPLATE]: sets t to a new folder, removed at exit.
+scratch() {
+	t=$(mktemp -d ${1:+"$1"}) || exit 1
+	later rm -rf --one-file-system "$t"
+}
+
+# tools 'PACKAGE:COMMAND...'...: the group skips (the caller's skip),
+# naming every COMMAND that is missing and the PACKAGEs that bring them.
+tools() {
+	local p c miss=() pkgs=()
+	for p; do
+		for c in ${p#*:}; do
+			command -v "$c" >/dev/null && continue
+			miss+=("$c")
+			[[ " ${pkgs[*]} " = *" ${p%%:*} "* ]] || pkgs+=("${p%%:*}")
+		done
+	done
+	[ ${#miss[@]} = 0 ] || skip "no ${miss[*]} here: install ${pkgs[*]}"
+}
+
+# mirror [security]: the Debian archive that this machine's apt uses, or
+# its security archive.
+mirror() {
+	local m
+	m=$({ cat /etc/apt/sources.list.d/*.sources 2>/dev/null || true; } |
+	    awk -v sec="${1:-}" '/^URIs:/ && (sec != "") == /security/ { print $2; exit }')
+	[ -n "$m" ] || m=$(awk -v sec="${1:-}" '$1 == "deb" && (sec != "") == /security/ { print $2; exit }' \
+	    /etc/apt/sources.list 2>/dev/null || true)
+	echo "${m:-http://deb.debian.org/debian${1:+-security}}"
+}
+
+# version [TOP]: pagedrop's version, the first entry of doc/changelog.
+version() { sed -nE '1s/^pagedrop \(([^)]+)\).*/\1/p' "${1:-.}/doc/changelog"; }
