@@ -128,10 +128,19 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 # (which strip and compress with host tools that know no foreign binary)
 # stay out of the package: CPack has stripped the binary already and the
 # pre-build script compresses the manual page.
+# rpm 4.20 (Debian 13's) names the clamping of file times otherwise, and
+# warns of the old name.
+set(mtime "%define clamp_mtime_to_source_date_epoch 1")
+if(RPMBUILD)
+	execute_process(COMMAND ${RPMBUILD} --version OUTPUT_VARIABLE rpmversion ERROR_QUIET)
+	if(rpmversion MATCHES "([0-9]+\\.[0-9]+)" AND CMAKE_MATCH_1 VERSION_GREATER_EQUAL 4.20)
+		set(mtime "%define build_mtime_policy clamp_to_source_date_epoch")
+	endif()
+endif()
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define packager ${PAGEDROP_MAINTAINER}
 %define use_source_date_epoch_as_buildtime 1
-%define clamp_mtime_to_source_date_epoch 1
+${mtime}
 %define _build_id_links none
 %define __os_install_post %{nil}
 %global __requires_exclude ^rtld")
@@ -141,11 +150,20 @@ set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/prebuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/postbuild.cmake)
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION})
-set(CPACK_PAGEDROP_BUILD_DIR ${CMAKE_BINARY_DIR})
+# Left out of the source tarball: the build folder, and the one that a
+# release in the build root is made in, where that is in the tree.
+set(PAGEDROP_RELEASE_BUILD "" CACHE PATH "The release's build folder, where it is another")
+set(CPACK_PAGEDROP_BUILD_DIR ${CMAKE_BINARY_DIR} ${PAGEDROP_RELEASE_BUILD})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/srcpkg.cmake)
 include(CPack)
 
-set(release bash ${CMAKE_CURRENT_LIST_DIR}/release.sh ${CMAKE_SOURCE_DIR}
+# A published release's buildinfo makes the build root of exactly the
+# packages it names (packaging/buildroot.sh).
+set(PAGEDROP_BUILDINFO "" CACHE FILEPATH "The buildinfo whose packages the release is built with")
+if(PAGEDROP_BUILDINFO)
+	set(releaseenv ${CMAKE_COMMAND} -E env PAGEDROP_BUILDINFO=${PAGEDROP_BUILDINFO})
+endif()
+set(release ${releaseenv} bash ${CMAKE_CURRENT_LIST_DIR}/release.sh ${CMAKE_SOURCE_DIR}
 	${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_MAINTAINER} ${PAGEDROP_URL})
 add_custom_target(release COMMAND ${release} USES_TERMINAL VERBATIM)
 # Signs a release made before, with PAGEDROP_SIGNING_KEY.

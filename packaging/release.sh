@@ -15,6 +15,8 @@
 #             package;
 #   image     an OCI image of the static binaries, and the file that holds
 #             the digest of its index (packaging/image.sh);
+#   buildinfo pagedrop-VERSION.buildinfo: the build root's packages and
+#             the release's sums;
 #   sums      SHA256SUMS over all of them;
 #   sign      with PAGEDROP_SIGNING_KEY set to the fingerprint of a key
 #             that gpg holds: the RPMs, the .dsc and the .changes signed,
@@ -28,6 +30,13 @@
 set -euo pipefail
 src=$(realpath "$1") build=$(realpath "$2") version=$3 maintainer=$4 url=$5
 shift 5
+# Every file is made inside the Debian 13 root that buildroot.sh makes and
+# records, with this tree at /src and the build folder at /build: the
+# script runs again there.
+if [ -z "${PAGEDROP_IN_BUILDROOT:-}" ]; then
+	exec bash "$src/packaging/buildroot.sh" run "$src" "$build" \
+	    bash /src/packaging/release.sh /src /build "$version" "$maintainer" "$url" "$@"
+fi
 out=$build/release
 export LC_ALL=C TZ=UTC
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -101,11 +110,14 @@ checkkey() {
 	}
 }
 
+# The source tarball, by CPack settings made in the root: the build
+# folder's name this machine's folders.
 srctar() {
 	rm -rf "$out"
 	mkdir -p "$out"
-	(cd "$build" && cpack --config CPackSourceConfig.cmake >/dev/null)
-	mv "$build/pagedrop-$version.tar.gz" "$out/"
+	cmake -S "$src" -B "$build/source" -DPAGEDROP_RELEASE_BUILD="${PAGEDROP_SRC_BUILD:-}" >/dev/null
+	(cd "$build/source" && cpack --config CPackSourceConfig.cmake >/dev/null)
+	mv "$build/source/pagedrop-$version.tar.gz" "$out/"
 }
 
 # The PKGBUILD of an AUR package: packaging/PKGBUILD with this release's
@@ -196,7 +208,7 @@ rpmsrc() {
 	(cd "$build" && rpmbuild -bs --nodeps --define "_topdir srpm" --define "_sourcedir srpm/sources" \
 	    --define "_srcrpmdir srpm" --define "_smp_build_ncpus 1" --define "_srcdefattr (-,root,root)" \
 	    --define "_buildhost reproducible" --define "packager $maintainer" \
-	    --define "use_source_date_epoch_as_buildtime 1" --define "clamp_mtime_to_source_date_epoch 1" \
+	    --define "use_source_date_epoch_as_buildtime 1" --define "build_mtime_policy clamp_to_source_date_epoch" \
 	    srpm/sources/pagedrop.spec >/dev/null)
 	mv "$sp/pagedrop-$version-1.src.rpm" "$out/"
 }
@@ -278,6 +290,11 @@ binaries() {
 }
 
 image() { bash "$src/packaging/image.sh" "$out" "$version" "$out/pagedrop-$version-oci.tar"; }
+
+buildinfo() {
+	PAGEDROP_MAINTAINER=$maintainer PAGEDROP_URL=$url \
+	    bash "$src/packaging/buildroot.sh" buildinfo "$out" >"$out/pagedrop-$version.buildinfo"
+}
 
 # What signing adds, and what the sums cover: everything else.
 signed=(SHA256SUMS.asc pagedrop-release-key.asc pagedrop-archive-keyring.gpg apt rpm pacman)
@@ -376,12 +393,12 @@ pacrepo() {
 
 steps=("$@")
 if [ ${#steps[@]} = 0 ]; then
-	steps=(check srctar pkgbuild debsrc rpmsrc binaries image sums)
+	steps=(check srctar pkgbuild debsrc rpmsrc binaries image buildinfo sums)
 	[ -z "$key" ] || steps+=(sign)
 fi
 for s in "${steps[@]}"; do
 	case $s in
-	check | srctar | pkgbuild | debsrc | rpmsrc | binaries | image | sums | sign) "$s" ;;
+	check | srctar | pkgbuild | debsrc | rpmsrc | binaries | image | buildinfo | sums | sign) "$s" ;;
 	*) echo "release: no step $s" >&2; exit 2 ;;
 	esac
 done

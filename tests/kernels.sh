@@ -314,8 +314,9 @@ done
 while [ "$running" -gt 0 ]; do wait -n; running=$((running - 1)); done
 
 # Each guest's payload: the release's binaries, the tests, the job, and
-# each binary's build tree where cmake --install looks for it, with the
-# source files that its install names.
+# each binary's build tree at the path it was made at (the build root's
+# /build), with the source files that its install names at the tree's
+# (/src there), taken from this checkout, which is the release's commit.
 while read -r name arch suite meta userland bins sh; do
 	kernel "$name" "$arch" "$suite" "$meta" "$userland" "$sh"
 	[ -z "$prepare" ] || continue
@@ -330,9 +331,13 @@ while read -r name arch suite meta userland bins sh; do
 	for b in ${bins//,/ }; do
 		tar -xzf "$rel/pagedrop-$version-linux-$b.tar.gz" -C "$p"
 		d=$(realpath "$rel/../arch/$b")
-		src=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$d/CMakeCache.txt")
-		tar -C / -cf - "${d#/}" "${src#/}/doc" "${src#/}/LICENSE" | tar -C "$w/payload-$name/payload" -xf -
-		printf '%s %s %s\n' "$b" "pagedrop-$version-linux-$b/pagedrop" "$d" >>"$p/job"
+		bd=$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$d/CMakeCache.txt")
+		src=$w/payload-$name/payload$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$d/CMakeCache.txt")
+		mkdir -p "$w/payload-$name/payload$bd" "$src/packaging"
+		cp -a "$d/." "$w/payload-$name/payload$bd/"
+		cp -a "$top/doc" "$top/LICENSE" "$src/"
+		cp -a "$top/packaging/completions" "$src/packaging/"
+		printf '%s %s %s\n' "$b" "pagedrop-$version-linux-$b/pagedrop" "$bd" >>"$p/job"
 	done
 	if [ "$sh" = - ] || [ "$trials" != 0 ]; then
 		printf 'groups="%s"\nshares=\ntrials=%s\n' "$groups" "$trials" >"$p/settings"
