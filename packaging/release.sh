@@ -13,6 +13,8 @@
 #             BUILD-DIR/arch/NAME: a Debian package, a static binary
 #             tarball and, where the line names one, an RPM and a pacman
 #             package;
+#   image     an OCI image of the static binaries, and the file that holds
+#             the digest of its index (packaging/image.sh);
 #   buildinfo pagedrop-VERSION.buildinfo: the build root's packages and
 #             the release's sums;
 #   sums      SHA256SUMS over all of them;
@@ -287,6 +289,8 @@ binaries() {
 	done <"$src/packaging/arches"
 }
 
+image() { bash "$src/packaging/image.sh" "$out" "$version" "$out/pagedrop-$version-oci.tar"; }
+
 buildinfo() {
 	PAGEDROP_MAINTAINER=$maintainer PAGEDROP_URL=$url \
 	    bash "$src/packaging/buildroot.sh" buildinfo "$out" >"$out/pagedrop-$version.buildinfo"
@@ -389,12 +393,12 @@ pacrepo() {
 
 steps=("$@")
 if [ ${#steps[@]} = 0 ]; then
-	steps=(check srctar pkgbuild debsrc rpmsrc binaries buildinfo sums)
+	steps=(check srctar pkgbuild debsrc rpmsrc binaries image buildinfo sums)
 	[ -z "$key" ] || steps+=(sign)
 fi
 for s in "${steps[@]}"; do
 	case $s in
-	check | srctar | pkgbuild | debsrc | rpmsrc | binaries | buildinfo | sums | sign) "$s" ;;
+	check | srctar | pkgbuild | debsrc | rpmsrc | binaries | image | buildinfo | sums | sign) "$s" ;;
 	*) echo "release: no step $s" >&2; exit 2 ;;
 	esac
 done

@@ -33,13 +33,18 @@ mount -t binfmt_misc binfmt_misc "$b" 2>/dev/null
 h=$(ls "$b" 2>/dev/null | grep -vxE 'register|status' | paste -sd ' ')
 echo "${h:-none}" >"$o/binfmt"
 # The share groups serve over loopback, as users that the servers'
-# packages would have made, and put readers in memory cgroups.
+# packages would have made, and put readers in memory cgroups; podman
+# keeps its locks in /dev/shm.
 if [ -n "$shares" ]; then
 	busybox ip link set lo up
 	mount -t cgroup2 cgroup2 /sys/fs/cgroup
+	mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm
 	printf '%s\n' _rpc:x:100:65534::/run/rpcbind:/usr/sbin/nologin \
 	    sshd:x:101:65534::/run/sshd:/usr/sbin/nologin >>/etc/passwd
 fi
+# The container group's tool comes from the release's OCI archive, where
+# the payload holds it.
+for f in pagedrop-*-oci.tar; do [ ! -e "$f" ] || export PAGEDROP_IMAGE=$PWD/$f; done
 head -c 65536 /dev/urandom >/tmp/probe
 while read -r arch bin build; do
 	mkdir -p "$o/$arch"

@@ -86,7 +86,7 @@ apt-get "${apt[@]}" -qq update
 # architecture's CPU; the tests need their files only.
 # Where the share groups run, the servers and clients they use too.
 include=mount,util-linux-extra,e2fsprogs,xfsprogs,btrfs-progs,squashfs-tools,erofs-utils,strace,kmod,cmake,groff-base,busybox-static
-sharing=nfs-kernel-server,cifs-utils,samba,sshfs,openssh-server
+sharing=nfs-kernel-server,cifs-utils,samba,sshfs,openssh-server,podman,runc
 # mkroot ARCH SUITE SHARES [PKGS]: sets root, that suite's userland for
 # that architecture (or PKGS instead), with the share groups' packages
 # unless SHARES is -; its name holds a digest of what it holds.
@@ -344,6 +344,7 @@ while read -r name arch suite meta userland bins sh; do
 	else
 		printf 'groups="%s"\nshares="%s"\ntrials=0\n' "$groups" "$shares" >"$p/settings"
 		mkdir -p "$w/$name.9p" && head -c 4M /dev/urandom >"$w/$name.9p/data"
+		[ ! -e "$rel/pagedrop-$version-oci.tar" ] || cp "$rel/pagedrop-$version-oci.tar" "$p/"
 	fi
 	(cd "$w/payload-$name" && find . | sort | cpio -o -H newc --quiet -R 0:0) >"$w/payload-$name.cpio"
 	# The kernel finds a second archive only on a 4-byte boundary; it skips zeros.

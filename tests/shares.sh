@@ -2,10 +2,12 @@
 # SPDX-License-Identifier: MIT
 # What a run does where data is shared: a folder that this machine serves
 # and mounts back over loopback (NFS, SMB, sshfs), the 9p share that qemu
-# gives a guest, and the page cache that a memory cgroup is charged for.
+# gives a guest, the page cache that a memory cgroup is charged for, and a
+# running container's, dropped from outside it.
 # shares.sh GROUP BINARY [BUILD-DIR [EMULATOR...]]; shares.sh ninephost
 # BINARY FILE checks the host's copy of a guest's 9p file once the guest
-# is done.
+# is done. PAGEDROP_IMAGE names an OCI archive for the container group's
+# tool.
 # Each case prints one line (the pages of a file just read through the
 # mount, the run's status, the pages left, the bytes read back, the
 # server's own copy before and after a run on it) and asserts what this
@@ -299,6 +301,111 @@ charge() {
 	now=$(($(cat "$1/$cur") / 1024))
 	file=$(($(sed -n "s/^$key //p" "$1/memory.stat") / 1024))
 }
+# A running container's pages, dropped from outside it, with nothing in its
+# image but busybox and a file: read inside the container, the file is
+# charged to the container's memory cgroup; a run from this machine on
+# /proc/PID/root/FILE, and one from another container that shares its
+# process namespace (podman run --pid container:NAME, as kubectl debug
+# --target does) on /proc/1/root/FILE, drop its pages and the charge with
+# them, and one from a container of its own finds no such file. The other
+# container's image is $PAGEDROP_IMAGE (an OCI archive such as the
+# release's, loaded with podman load) or else BINARY, with what it links,
+# alone. Podman's storage and settings are the group's own.
+container() {
+	local c=pagedrop-$$ img pid cg f cur key now file line how st size b a base f0 f1 x
+	[ "$(id -u)" = 0 ] || skip "running containers with podman needs root"
+	mountpoint -q / || skip "/ is not a mount point (a chroot): podman cannot unpack an image there"
+	tools podman:podman runc:runc
+	[ -x /bin/busybox ] || skip "no /bin/busybox here: install busybox-static"
+	x=$(ldd /bin/busybox 2>&1)
+	[[ $x = *'not a dynamic'* || $x = *'statically linked'* ]] ||
+	    skip "/bin/busybox is linked dynamically: install busybox-static"
+	[ "$(stat -f -c %T "$t")" != tmpfs ] || skip "$t is on tmpfs, which keeps its pages"
+	# Debian 12's podman asks for more open files and processes than a
+	# root without CAP_SYS_RESOURCE may give, and its crun cannot run
+	# with cgroup v1 and v2 both mounted.
+	printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' \
+	    >"$t/containers.conf"
+	printf '[storage]\ndriver = "overlay"\ngraphroot = "%s"\nrunroot = "%s"\n' "$t/storage" "$t/run" \
+	    >"$t/storage.conf"
+	export CONTAINERS_CONF=$t/containers.conf CONTAINERS_STORAGE_CONF=$t/storage.conf
+	later unmount "$t/storage/overlay"
+	later podman rmi -af
+	mkdir -p "$t/target/bin" "$t/tool"
+	cp /bin/busybox "$t/target/bin/"
+	head -c 4M /dev/urandom >"$t/target/data"
+	tar -C "$t/target" -cf "$t/target.tar" . &&
+	    podman import -q "$t/target.tar" "localhost/pagedrop-target:$$" >"$t/podman.log" 2>&1 ||
+	    { bad "podman import of the target: $(cat "$t/podman.log")"; return; }
+	if [ -n "${PAGEDROP_IMAGE:-}" ]; then
+		podman load -i "$PAGEDROP_IMAGE" >"$t/podman.log" 2>&1 ||
+		    { bad "podman load -i $PAGEDROP_IMAGE: $(cat "$t/podman.log")"; return; }
+		img=$(sed -n 's/^Loaded image: //p' "$t/podman.log" | head -n 1)
+	else
+		cp "$bin" "$t/tool/pagedrop"
+		for x in $(ldd "$bin" 2>/dev/null | grep -o '/[^ ]*'); do cp -L --parents "$x" "$t/tool/"; done
+		img=localhost/pagedrop-tool:$$
+		tar -C "$t/tool" -cf "$t/tool.tar" . &&
+		    podman import -q --change 'ENTRYPOINT ["/pagedrop"]' "$t/tool.tar" "$img" >"$t/podman.log" 2>&1 ||
+		    { bad "podman import of the tool: $(cat "$t/podman.log")"; return; }
+	fi
+	# The container's own process reads the file each time that /go
+	# appears, and says so with /done: podman exec, where / is a chroot's
+	# bind mount (.ci/image's in a chroot), starts outside the container.
+	podman run -d --name "$c" --network none "localhost/pagedrop-target:$$" /bin/busybox sh -c \
+	    'while :; do if [ -e /go ]; then /bin/busybox rm /go; /bin/busybox cat /data >/dev/null; : >/done; fi; /bin/busybox sleep 0.1; done' \
+	    >"$t/podman.log" 2>&1 || { bad "podman run of the target: $(cat "$t/podman.log")"; return; }
+	later podman rm -f -t 0 "$c"
+	pid=$(podman inspect -f '{{.State.Pid}}' "$c")
+	f=/proc/$pid/root/data
+	# The memory controller's cgroup of the container: v1's where it is
+	# mounted, else v2's.
+	if cg=$(sed -n 's/^[0-9]*:memory://p' "/proc/$pid/cgroup") && [ -n "$cg" ]; then
+		cg=$(cgmount cgroup memory)$cg cur=memory.usage_in_bytes key=cache
+	else
+		cg=$(cgmount cgroup2)$(sed -n 's/^0:://p' "/proc/$pid/cgroup") cur=memory.current key=file
+	fi
+	[ -e "$cg/memory.stat" ] || skip "the container's cgroup $cg has no memory controller"
+	size=$(($(stat -c %s "$f") / 1024))
+	echo "container: $c, process $pid, memory cgroup $cg; the other image $img"
+	# Written by podman import, the file is written back (overlayfs syncs
+	# none of a lower layer's files alone), and dropped before each read,
+	# so that the read charges it to the container.
+	sync -f "$f"
+	while read -r how st line; do
+		"${run[@]}" "$f"
+		charge "$cg"
+		base=$file
+		rm -f "/proc/$pid/root/done" && : >"/proc/$pid/root/go"
+		for x in $(seq 100); do [ -e "/proc/$pid/root/done" ] && break; sleep 0.1; done
+		charge "$cg"
+		b=$(kib "$f") f0=$file
+		case $how in
+		host) "${run[@]}" "$f" >"$t/out" 2>&1 ;;
+		debug) podman run --rm --network none --pid "container:$c" "$img" /proc/1/root/data >"$t/out" 2>&1 ;;
+		apart) podman run --rm --network none "$img" /proc/1/root/data >"$t/out" 2>&1 ;;
+		esac
+		x=$?
+		charge "$cg"
+		a=$(kib "$f") f1=$file
+		echo "container, a run from $line: $b of $size KiB resident after a read inside, $key $base KiB before it and $f0 KiB after; status $x, $a KiB resident, $key $f1 KiB"
+		# memory.stat may lag a batch of pages behind (132 KiB on 5.10, one
+		# CPU), and reclaim may take a few kept pages (16 KiB seen once).
+		if [ "$st" = 0 ]; then
+			[ "$x" = 0 ] && [ ! -s "$t/out" ] && [ "$b" = "$size" ] && [ "$a" = 0 ] &&
+			    [ $((f0 - base)) -ge $((size - 256)) ] && [ $((f0 - f1)) -ge $((size - 256)) ]
+		else
+			[ "$x" = "$st" ] && grep -q '^open: No such file or directory$' "$t/out" &&
+			    [ "$b" = "$size" ] && [ "$a" -ge $((size - 64)) ] && [ $((f1 - base)) -ge $((size - 256)) ] &&
+			    [ $((f0 - f1)) -le 256 ]
+		fi || bad "container, a run from $line: want status $st and the file's $size KiB $([ "$st" = 0 ] && echo dropped and uncharged || echo kept and charged); output '$(cat "$t/out")'"
+	done <<-EOF
+	host 0 this machine on /proc/$pid/root/data
+	debug 0 a container sharing its process namespace on /proc/1/root/data
+	apart 255 a container of its own on /proc/1/root/data
+	EOF
+}
+
 # cgmount TYPE [OPTION]: where a cgroup file system of TYPE is mounted.
 cgmount() {
 	local dir type opts
@@ -308,7 +415,7 @@ cgmount() {
 }
 
 case $group in
-nfs | smb | ninep | fuse | memcg) "$group" ;;
+nfs | smb | ninep | fuse | memcg | container) "$group" ;;
 ninephost) ninephost "$3" ;;
 *) echo "shares.sh: no group $group" >&2; exit 2 ;;
 esac
