@@ -316,6 +316,8 @@ container() {
 	[ "$(id -u)" = 0 ] || skip "running containers with podman needs root"
 	mountpoint -q / || skip "/ is not a mount point (a chroot): podman cannot unpack an image there"
 	tools podman:podman runc:runc
+	[ -n "$(cgmount cgroup2)$(cgmount cgroup memory)" ] ||
+	    skip "no cgroup file system is mounted here (a chroot?), which podman puts containers in"
 	[ -x /bin/busybox ] || skip "no /bin/busybox here: install busybox-static"
 	x=$(ldd /bin/busybox 2>&1)
 	[[ $x = *'not a dynamic'* || $x = *'statically linked'* ]] ||
