@@ -261,6 +261,16 @@ kernel() {
 	mv "$initrd.new" "$initrd"
 }
 
+# A chroot's / is no mount, and cannot be made private: there the mounts of
+# a qemu that runs in a root of its own stay where they are made, unless
+# the mount that they are made on passes them on.
+prop=private
+if ! mountpoint -q /; then
+	[ "$(findmnt -no PROPAGATION -T "$cache" 2>/dev/null)" != shared ] ||
+	    { echo "kernels: $cache is on a shared mount, and / is no mount (a chroot?)" >&2; exit 2; }
+	prop=unchanged
+fi
+
 # boot NAME ARCH: boots the guest with the job that the initrd's payload
 # holds, and the 9p share $w/NAME.9p where there is one; its outputs land
 # in $w/NAME.out, its console in $w/NAME.console.
@@ -272,7 +282,7 @@ boot() {
 		# sees the cache and the work folder where they are here; its
 		# mounts end with it.
 		mkroot "$host" "$qsuite" - "$qpkgs"
-		q=(unshare --mount --propagation private -- sh -c '
+		q=(unshare --mount --propagation "$prop" -- sh -c '
 		    r=$1 && shift && mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" &&
 		    for d in "$1" "$2"; do mkdir -p "$r$d" && mount --bind "$d" "$r$d" || exit; done &&
 		    shift 2 && exec chroot "$r" "$@"' sh "$root" "$cache" "$w" "${q[@]}")
