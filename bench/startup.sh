@@ -8,8 +8,8 @@
 # (40). Needs strace, valgrind and GNU time.
 set -euo pipefail
 pd=$(realpath "$1") ys=$(realpath "$2") limit=${3:-40}
-t=$(mktemp -d)
-trap 'rm -rf "$t"' EXIT
+. "$(dirname "$0")/../tests/lib.sh"
+scratch
 head -c 65536 /dev/urandom >"$t/data"
 
 # calls BIN: as the bench target counts them: a call's resumed half is
