@@ -8,7 +8,7 @@
 #   pkgbuild  the PKGBUILD that builds it for Arch Linux from URL, the
 #             address of the release folder, and its .SRCINFO;
 #   debsrc    the Debian source package made from the tarball;
-#   rpmsrc    the RPM spec and the source RPM made from the tarball;
+#   rpmsrc    pagedrop.spec and the source RPM made from the tarball;
 #   binaries  for each architecture in packaging/arches, built in
 #             BUILD-DIR/arch/NAME: a Debian package, a static binary
 #             tarball and, where the line names one, an RPM and a pacman
@@ -173,8 +173,8 @@ changes() {
 	cp "$ds/pagedrop_${dv}_source.changes" "$out/"
 }
 
-# rpmchangelog: doc/changelog as a spec's %changelog, each version the
-# release 1 of it and packaged by the maintainer.
+# rpmchangelog: doc/changelog as pagedrop.spec's %changelog, each version
+# the release 1 of it and packaged by the maintainer.
 rpmchangelog() {
 	awk -v packager="$maintainer" '
 	/^pagedrop \(/ { v = $2; gsub(/[()]/, "", v); n = 0; next }
@@ -192,7 +192,7 @@ rpmchangelog() {
 # address and a %changelog made from doc/changelog, and the source RPM that
 # rpmbuild -bs makes of it and the source tarball: its files owned by root,
 # the maintainer its packager, dated SOURCE_DATE_EPOCH. The source RPM also
-# holds the spec as rpmbuild expands it, with rpmbuild's folders and the
+# holds pagedrop.spec as rpmbuild expands it, with rpmbuild's folders and the
 # number of CPUs: those are given relative to the build folder, and as one
 # CPU.
 rpmsrc() {

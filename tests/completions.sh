@@ -53,8 +53,8 @@ bashcomp() {
 	bash --norc --noprofile -c '
 	. /usr/share/bash-completion/bash_completion
 	_completion_loader pagedrop
-	spec=$(complete -p pagedrop) || exit 1
-	f=${spec#*-F } f=${f%% *}
+	def=$(complete -p pagedrop) || exit 1
+	f=${def#*-F } f=${f%% *}
 	for COMP_LINE; do
 		read -ra COMP_WORDS <<<"$COMP_LINE"
 		[[ $COMP_LINE != *" " ]] || COMP_WORDS+=("")
