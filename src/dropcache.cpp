@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <unistd.h>
 
 #include "dropcache.h"
 
@@ -15,24 +18,68 @@ exiterr(const char *name)
 	exit(-1);
 }
 
+// A file under a lease refuses a non-blocking open once its holder has been
+// asked to let go; open it again and wait, as any reader does.
+static int
+openread(const char *name)
+{
+	int fd = open(name, O_RDONLY | O_NONBLOCK);
+
+	if (fd == -1 && errno == EWOULDBLOCK)
+		fd = open(name, O_RDONLY);
+	if (fd == -1)
+		exiterr("open");
+	return fd;
+}
+
+// Opens path for reading where it is a regular file, and fills st; returns
+// -1, having opened nothing for reading, where it is not. The type comes
+// from an O_PATH handle, whose open reaches no device's driver, waits for
+// no FIFO's writer and breaks no lease.
+static int
+openfile(const char *path, struct stat *st)
+{
+	char self[32];
+	const char *name = path;
+	struct statfs fs;
+	int fd;
+
+	fd = open(path, O_PATH);
+	if (fd == -1)
+		exiterr("open");
+	if (fstat(fd, st) == -1)
+		exiterr("fstat");
+	// Through /proc the read open reaches the file just checked, whatever
+	// the path leads to by then. With no procfs there (a bare chroot) the
+	// path is opened again, and the type checked again.
+	if (statfs("/proc/self/fd", &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC) {
+		snprintf(self, sizeof(self), "/proc/self/fd/%d", fd);
+		name = self;
+	}
+	if (!S_ISREG(st->st_mode)) {
+		// An open would refuse an unreadable file first, then a socket.
+		if (access(name, R_OK) == -1)
+			exiterr("open");
+		if (S_ISSOCK(st->st_mode)) {
+			errno = ENXIO;
+			exiterr("open");
+		}
+		return -1;
+	}
+	fd = openread(name);
+	if (name == path && fstat(fd, st) == -1)
+		exiterr("fstat");
+	return S_ISREG(st->st_mode) ? fd : -1;
+}
+
 int
 dropfilecache(const char *path, int count)
 {
 	struct stat st = {};
 	int fd;
 
-	// O_NONBLOCK lets a FIFO with no writer open at once, to be turned
-	// away by the type check instead of hanging; regular files ignore it.
-	fd = open(path, O_RDONLY | O_NONBLOCK);
-	// A file under a lease refuses a non-blocking open once its holder has
-	// been asked to let go; open it again and wait, as any reader does.
-	if (fd == -1 && errno == EWOULDBLOCK)
-		fd = open(path, O_RDONLY);
-	if (fd == -1)
-		exiterr("open");
-	if (fstat(fd, &st) == -1)
-		exiterr("fstat");
-	if (!S_ISREG(st.st_mode)) {
+	fd = openfile(path, &st);
+	if (fd == -1) {
 		fprintf(stderr, "%s: S_ISREG: not a regular file", path);
 		return 1;
 	}

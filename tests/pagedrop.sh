@@ -10,6 +10,9 @@ set -u
 group=$1 bin=$2 build=${3:-} fail=0
 emu=("${@:4}")
 . "$(dirname "$0")/lib.sh"
+# What ctest or a caller left open would shift the descriptors that the
+# traces name.
+for fd in $(seq 3 20); do eval "exec $fd>&-"; done
 scratch
 cd "$t" || exit 1
 head -c 65536 /dev/urandom >data
@@ -19,6 +22,10 @@ head -c 1 /dev/urandom >-x
 mkdir dir
 ln -s data link
 mkfifo fifo
+ln -s fifo fifolink
+ln -s dir dirlink
+ln -s /dev/ptmx ptmxlink
+perl -MSocket -e 'socket(S, PF_UNIX, SOCK_STREAM, 0) && bind(S, pack_sockaddr_un("sock")) or die "sock: $!\n"'
 # Sizes and times that 32-bit off_t and time_t cannot hold.
 truncate -s 3G big3g
 truncate -s 5G big5g
@@ -33,14 +40,23 @@ bad() { printf 'FAIL: %s\n' "$*"; fail=1; }
 skip() { printf 'SKIP: %s\n' "$*"; exit 77; }
 
 # The calls' names follow the architecture and the C library (fadvise64 or
-# arm_fadvise64_64, newfstatat or statx, ...): learn them from one plain run.
+# arm_fadvise64_64, newfstatat or statx, statfs or statfs64, ...): learn them
+# from plain runs: the handle's open, its fstat, the statfs of /proc, the
+# read open and the advice. The first finds the handle's descriptor, whose
+# number an emulator's own open files may push up, and so the paths that
+# strace -P needs for the last two (it resolves each in its own process as
+# well, and says so on its standard error).
 declare -A sys
 learn() {
-	local names
+	local names h
 	strace -o trace "${hide[@]}" -P "$t/data" "${run[@]}" "$t/data" || bad "plain run: status $?"
+	h=$(sed -En '1s/.* = ([0-9]+)$/\1/p' trace)
+	[ -n "$h" ] || { bad "no handle: $(cat trace)"; exit 1; }
+	paths=(-P "$t/data" -P /proc/self/fd -P "/proc/self/fd/$h")
+	strace -o trace "${hide[@]}" "${paths[@]}" "${run[@]}" "$t/data" 2>tracer || bad "plain run: status $?"
 	mapfile -t names < <(sed -En 's/^([a-z0-9_]+)\(.*/\1/p' trace)
-	[ ${#names[@]} = 3 ] || { bad "want 3 calls on the file, saw: ${names[*]}"; exit 1; }
-	sys=([open]=${names[0]} [stat]=${names[1]} [advice]=${names[2]})
+	[ ${#names[@]} = 5 ] || { bad "want 5 calls on the file, saw: ${names[*]}"; exit 1; }
+	sys=([open]=${names[0]} [stat]=${names[1]} [fs]=${names[2]} [advice]=${names[4]})
 }
 
 # expect STATUS STDERR ARGS...: one traced run; stdout must stay empty.
@@ -75,7 +91,7 @@ cli() {
 		fi
 		c=${inj:+${sys[${inj%%:*}]}}
 		opts=(-e "trace=${sys[advice]}${c:+,$c}")
-		[ -z "$inj" ] || opts+=(-P "$t/data" -e "inject=$c:${inj#*:}")
+		[ -z "$inj" ] || opts+=("${paths[@]}" -e "inject=$c:${inj#*:}")
 		eval "set -- $args"
 		expect "$st" "$err" "$@"
 		[ "$(grep -c "^${sys[advice]}(" trace)" = "$n" ] ||
@@ -110,7 +126,12 @@ cli() {
 	1|0|dir$notreg||dir
 	1|0|dir$notreg||-n -1 dir
 	1|0|fifo$notreg||fifo
+	1|0|fifolink$notreg||fifolink
+	1|0|dirlink$notreg||dirlink
 	1|0|/dev/null$notreg||/dev/null
+	1|0|/dev/ptmx$notreg||/dev/ptmx
+	1|0|ptmxlink$notreg||ptmxlink
+	255|0|open: No such device or address\n||sock
 	1|0|@blk@$notreg||@blk@
 	1|0|empty: file size is 0!\n||empty
 	1|0|./empty: file size is 0!\n||-n 0 ./empty
@@ -118,9 +139,12 @@ cli() {
 	255|0|open: Input/output error\n|open:error=EIO|$t/data
 	255|0|$enoent|open:error=ENOENT:when=1|$t/data
 	255|0|open: Interrupted system call\n|open:error=EINTR:when=1|$t/data
-	0|1||open:error=EAGAIN:when=1|$t/data
+	0|1||open:error=EAGAIN:when=2|$t/data
 	255|0|open: Resource temporarily unavailable\n|open:error=EAGAIN|$t/data
+	255|0|open: Permission denied\n|open:error=EACCES:when=2|$t/data
 	255|0|fstat: Value too large for defined data type\n|stat:error=EOVERFLOW|$t/data
+	0|1||fs:error=ENOENT|$t/data
+	1|0|dir$notreg|fs:error=ENOENT|dir
 	255|1|posix_fadvise: Illegal seek\n|advice:error=ESPIPE|$t/data
 	255|3|posix_fadvise: Bad file descriptor\n|advice:error=EBADF:when=3|-n 5 $t/data
 	255|3|posix_fadvise: Bad file descriptor\n|advice:error=EBADF:when=3|-n 2147483648 $t/data
@@ -138,17 +162,18 @@ cli() {
 	    bad "empty argument vector: '$(cat -A err)'"
 }
 
-# follow INJECT PATTERNS...: one run of -n 2 on the file, with INJECT
-# given to strace for its opens, must trace exactly PATTERNS, line by line;
-# @fd@ stands for the descriptor that the last open returned.
+# follow INJECT PATTERNS...: one run of -n 2 on the file, with INJECT (a
+# call of sys, a colon and strace's inject options) or none, must trace
+# exactly PATTERNS, line by line; @fd@ stands for the descriptor that the
+# last open returned.
 follow() {
 	local inj=$1 fd=none i p
 	shift
-	strace -o trace "${hide[@]}" -P "$t/data" ${inj:+-e "inject=${sys[open]}:$inj"} \
-	    "${run[@]}" -n 2 "$t/data" >/dev/null 2>&1
+	strace -o trace "${hide[@]}" "${paths[@]}" ${inj:+-e "inject=${sys[${inj%%:*}]}:${inj#*:}"} \
+	    "${run[@]}" -n 2 "$t/data" >out 2>&1
 	# strace notices such as "[ Process PID=N runs in 32 bit mode. ]" are not calls.
 	mapfile -t got < <(grep -v "^\[ " trace)
-	[ ${#got[@]} = $# ] || bad "${inj:-plain}: want $# lines of trace, got ${#got[@]}"
+	[ ${#got[@]} = $# ] || bad "${inj:-plain}: want $# lines of trace, got ${#got[@]}: ${got[*]}"
 	for ((i = 0; i < $#; i++)); do
 		p=${*:i+1:1} p=${p//@fd@/$fd}
 		[[ ${got[i]-} =~ ^$p$ ]] || bad "${inj:-plain}: call $((i + 1)): ${got[i]-}"
@@ -156,27 +181,92 @@ follow() {
 	done
 }
 
-# Every call made on the file, and the file's bytes and times unchanged.
-# A non-blocking open that a lease refuses is followed by one that waits;
-# any other failed open is not tried again.
+# Every call made on the file, and the file's bytes and times unchanged:
+# the handle, its type, /proc's, then the read open through /proc. A
+# non-blocking read open that a lease refuses is followed by one that waits;
+# any other failed open is not tried again. Where /proc is no procfs, the
+# path is opened again and its type read again.
 calls() {
-	local was open stat advice
+	local was open stat fs reopen advice e
 	learn
 	cp data orig
 	was=$(stat -c '%s %x %y %z' data)
-	open="${sys[open]}\((AT_FDCWD, )?\"$t/data\", O_RDONLY"
+	open="${sys[open]}\((AT_FDCWD, )?\"$t/data\", O_RDONLY(\|O_LARGEFILE)?"
 	stat="${sys[stat]}\(@fd@, .*\) = 0"
+	fs="${sys[fs]}\(\"/proc/self/fd\", .*\)"
+	reopen="${sys[open]}\((AT_FDCWD, )?\"/proc/self/fd/@fd@\", O_RDONLY(\|O_LARGEFILE)?"
 	advice="${sys[advice]}\(@fd@, (0, 0, POSIX_FADV_DONTNEED|POSIX_FADV_DONTNEED, 0, 0)\) = 0"
-	follow '' "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = [0-9]+" \
-	    "$stat" "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
-	follow error=EAGAIN:when=1 \
-	    "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 EAGAIN .*\(INJECTED\)" \
-	    "$open(\|O_LARGEFILE)?\) = [0-9]+" "$stat" "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
+	follow '' "$open\|O_PATH\) = [0-9]+" "$stat" "$fs = 0" "$reopen\|O_NONBLOCK\) = [0-9]+" \
+	    "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
+	follow open:error=EAGAIN:when=2 "$open\|O_PATH\) = [0-9]+" "$stat" "$fs = 0" \
+	    "$reopen\|O_NONBLOCK\) = -1 EAGAIN .*\(INJECTED\)" "$reopen\) = [0-9]+" \
+	    "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
 	for e in EIO ENOENT EINTR; do
-		follow "error=$e:when=1" \
-		    "$open\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 $e .*\(INJECTED\)" '\+\+\+ exited with 255 \+\+\+'
+		follow "open:error=$e:when=1" "$open\|O_PATH\) = -1 $e .*\(INJECTED\)" \
+		    '\+\+\+ exited with 255 \+\+\+'
+		follow "open:error=$e:when=2" "$open\|O_PATH\) = [0-9]+" "$stat" "$fs = 0" \
+		    "$reopen\|O_NONBLOCK\) = -1 $e .*\(INJECTED\)" '\+\+\+ exited with 255 \+\+\+'
 	done
+	follow fs:error=ENOENT "$open\|O_PATH\) = [0-9]+" "$stat" "$fs = -1 ENOENT .*\(INJECTED\)" \
+	    "$open\|O_NONBLOCK\) = [0-9]+" "$stat" "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
 	[ "$(stat -c '%s %x %y %z' data)" = "$was" ] && cmp -s data orig || bad "file changed"
+	opens
+}
+
+# blockdev: sets blk to a block device that root may open: a loop device
+# of a file of its own where it can attach one, else one of /dev's; empty
+# where there is none, or this is no root.
+blockdev() {
+	blk=
+	[ "$(id -u)" = 0 ] || return 0
+	truncate -s 1M loop.img
+	if blk=$(losetup -f --show loop.img 2>/dev/null); then
+		later losetup -d "$blk"
+	else
+		blk=$(find /dev -maxdepth 1 -type b -print -quit 2>/dev/null)
+	fi
+}
+
+# Each kind of file, and a link to each, traced: the only open for reading
+# that a run makes is the regular file's, through /proc; all else is turned
+# away from its handle, with the messages and statuses of before. A FIFO
+# that has a writer, as one without, is never opened.
+opens() {
+	local f want st n reads blk
+	blockdev
+	[ -z "$blk" ] || ln -s "$blk" blklink
+	mkfifo held
+	sleep 30 <>held &
+	later kill $!
+	while read -r f want; do
+		case $f in @blk@ | blklink) [ -n "$blk" ] || { echo "note: no block device rows: not root, or none here"; continue; } ;; esac
+		f=${f//@blk@/$blk}
+		strace -o trace "${hide[@]}" -P "$f" "${paths[@]:2}" sh -c 'exec "$@" 2>&3 3>&-' sh \
+		    "${run[@]}" "$f" >out 2>tracer 3>err
+		st=$?
+		n=$(grep -cE '^[a-z0-9_]*open[a-z0-9_]*\(' trace)
+		reads=$(grep -E '^[a-z0-9_]*open[a-z0-9_]*\(' trace | grep -v 'O_PATH' | grep -vc '= -1 ')
+		echo "opens: $f: status $st; $n opens, $reads for reading: $(grep -oE '^[a-z0-9_]*open[a-z0-9_]*\([^)]*\) = [-0-9]+' trace | sed -E 's/^[a-z0-9_]+\((AT_FDCWD, )?//; s/\) = / = /' | paste -sd ';' | sed 's/;/; /g')"
+		case $want in
+		read) [ "$st" = 0 ] && [ "$reads" = 1 ] && grep -qE '"/proc/self/fd/[0-9]+", O_RDONLY' trace ;;
+		sock) [ "$st" = 255 ] && [ "$reads" = 0 ] && [ "$(cat err)" = 'open: No such device or address' ] ;;
+		*) [ "$st" = 1 ] && [ "$reads" = 0 ] && [ "$(cat err)" = "$f: S_ISREG: not a regular file" ] ;;
+		esac || bad "$f: status $st, '$(cat err)', want $want: $(cat trace)"
+	done <<-EOF
+	data read
+	link read
+	dir none
+	dirlink none
+	fifo none
+	fifolink none
+	held none
+	/dev/ptmx none
+	ptmxlink none
+	/dev/null none
+	@blk@ none
+	blklink none
+	sock sock
+	EOF
 }
 
 # A run on a file under a lease waits for its holder to let go, as any
@@ -184,6 +274,7 @@ calls() {
 # asked to (F_SETLEASE is 1024, F_WRLCK 1 and F_UNLCK 2 on Linux).
 lease() {
 	local line st ms
+	learn
 	head -c 1M /dev/urandom >leased
 	exec 3< <(perl -e '
 		my $asked = 0;
@@ -201,10 +292,15 @@ lease() {
 	read -r -t 10 line <&3
 	[ "$line" = held ] || { bad "no lease taken: $line"; return; }
 	ms=$(date +%s%N)
-	"${run[@]}" leased >out 2>err
+	strace -o trace "${hide[@]}" -P "$t/leased" "${paths[@]:2}" "${run[@]}" leased >out 2>err 3<&-
 	st=$? ms=$((($(date +%s%N) - ms) / 1000000))
+	grep -q '^strace: ' err && sed -i '/^strace: /d' err
 	[ $st = 0 ] && [ ! -s out ] && [ ! -s err ] || bad "leased: status $st, output '$(cat out err)'"
 	[ "$ms" -ge 900 ] || bad "leased: returned after $ms ms, before the holder let go"
+	# Its handle broke no lease: the non-blocking read open asked the holder.
+	grep -qE '"/proc/self/fd/[0-9]+", O_RDONLY(\|O_LARGEFILE)?\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 EAGAIN' trace &&
+	    grep -qE '"/proc/self/fd/[0-9]+", O_RDONLY(\|O_LARGEFILE)?\) = [0-9]+$' trace ||
+	    bad "leased: want a refused non-blocking read open, then one that waits: $(cat trace)"
 	line=$(timeout 10 cat <&3)
 	[ "$line" = $'asked\nreleased' ] || bad "lease holder: $line"
 	exec 3<&-
@@ -225,15 +321,24 @@ cache() {
 	done
 }
 
-# Read access is all it needs; without it the open fails.
+# Read access is all it needs; without it the open fails, before any type
+# or size is told, and nothing is opened for reading.
 user() {
+	local f
+	learn
 	chmod 755 "$t" && cp "$bin" pagedrop && chmod 000 empty
+	mkdir noread && mkfifo nofifo && chmod 000 noread nofifo
 	run=()
 	[ "$(id -u)" != 0 ] || run=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 	run+=("${emu[@]}" "$t/pagedrop")
 	opts=()
 	expect 0 '' data
-	expect 255 'open: Permission denied\n' empty
+	for f in empty noread nofifo; do
+		opts=(-P "$t/$f" "${paths[@]:2}")
+		expect 255 'open: Permission denied\n' "$f"
+		! grep -E '^[a-z0-9_]*open[a-z0-9_]*\(' trace | grep -v O_PATH | grep -qv '= -1 ' ||
+		    bad "$f: opened for reading: $(cat trace)"
+	done
 }
 
 # An installed tree holds a working binary and a page that renders cleanly.
