@@ -312,7 +312,7 @@ charge() {
 # release's, loaded with podman load) or else BINARY, with what it links,
 # alone. Podman's storage and settings are the group's own.
 container() {
-	local c=pagedrop-$$ img pid cg f cur key now file line how st size b a base f0 f1 x
+	local c=pagedrop-$$ img pid cg f cur key now file line how st size b a base f0 f1 x dev
 	[ "$(id -u)" = 0 ] || skip "running containers with podman needs root"
 	mountpoint -q / || skip "/ is not a mount point (a chroot): podman cannot unpack an image there"
 	tools podman:podman runc:runc
@@ -336,6 +336,14 @@ container() {
 	mkdir -p "$t/target/bin" "$t/tool"
 	cp /bin/busybox "$t/target/bin/"
 	head -c 4M /dev/urandom >"$t/target/data"
+	# Absolute links out of the container: to a file that this machine has
+	# and the container has not, and to a device node of this machine's
+	# that no container is given.
+	head -c 4M /dev/urandom >"$t/hostonly" && sync "$t/hostonly"
+	dev=$(find /dev -maxdepth 1 -type b -print -quit 2>/dev/null)
+	[ -n "$dev" ] || dev=/dev/kmsg
+	ln -s "$t/hostonly" "$t/target/hostlink"
+	ln -s "$dev" "$t/target/devlink"
 	tar -C "$t/target" -cf "$t/target.tar" . &&
 	    podman import -q "$t/target.tar" "localhost/pagedrop-target:$$" >"$t/podman.log" 2>&1 ||
 	    { bad "podman import of the target: $(cat "$t/podman.log")"; return; }
@@ -407,6 +415,73 @@ container() {
 	debug 0 a container sharing its process namespace on /proc/1/root/data
 	apart 255 a container of its own on /proc/1/root/data
 	EOF
+	links
+	layer
+}
+
+# The container's links, from each route: from this machine an absolute
+# link resolves against this machine's root, so the container steers the
+# run to a file of this machine's (whose pages it drops) or to a device
+# node (turned away from its handle, never opened); from a container that
+# shares its processes, against that container's own root, which has
+# neither.
+links() {
+	local link how want x b a msg f fds
+	while read -r link how want; do
+		cat "$t/hostonly" >/dev/null
+		b=$(kib "$t/hostonly")
+		case $how in
+		host)
+			f=/proc/$pid/root/$link
+			mapfile -t fds < <(printf -- '-P\n/proc/self/fd/%s\n' 3 4 5 6 7 8 9)
+			strace -o "$t/trace" -P "$f" "${fds[@]}" \
+			    sh -c 'exec "$@" 2>&3 3>&-' sh "${run[@]}" "$f" >"$t/out" 2>"$t/tracer" 3>&1 ;;
+		debug)
+			f=/proc/1/root/$link
+			podman run --rm --network none --pid "container:$c" "$img" "$f" >"$t/out" 2>&1 ;;
+		esac
+		x=$?
+		a=$(kib "$t/hostonly")
+		msg=$(cat "$t/out")
+		echo "container, the link /$link to $(readlink "$t/target/$link"), from $([ "$how" = host ] && echo this machine || echo a container sharing its processes) on $f: status $x, '$msg'; this machine's $t/hostonly: $b KiB resident before, $a KiB after"
+		case $want in
+		dropped) [ "$x" = 0 ] && [ -z "$msg" ] && [ "$b" -gt 0 ] && [ "$a" = 0 ] ;;
+		notreg) [ "$x" = 1 ] && [ "$msg" = "$f: S_ISREG: not a regular file" ] && [ "$a" -ge $((b - 64)) ] &&
+		    ! grep -E '^[a-z0-9_]*open[a-z0-9_]*\(' "$t/trace" | grep -v O_PATH | grep -q . ;;
+		missing) [ "$x" = 255 ] && [ "$msg" = 'open: No such file or directory' ] && [ "$a" -ge $((b - 64)) ] ;;
+		esac || bad "container, /$link from $how: want $want: status $x, '$msg', $b then $a KiB; $(cat "$t/trace" 2>/dev/null)"
+		rm -f "$t/trace"
+	done <<-EOF
+	hostlink host dropped
+	hostlink debug missing
+	devlink host notreg
+	devlink debug missing
+	EOF
+}
+
+# A file of the image's layer is one file wherever it is seen: read in one
+# container, it is resident in a second container of the same image and in
+# the layer on this machine, and a run from the first's side drops it from
+# all three.
+layer() {
+	local c2=pagedrop-$$-b pid2 lower x line
+	podman run -d --name "$c2" --network none "localhost/pagedrop-target:$$" /bin/busybox sleep 600 \
+	    >"$t/podman.log" 2>&1 || { bad "podman run of a second target: $(cat "$t/podman.log")"; return; }
+	later podman rm -f -t 0 "$c2"
+	pid2=$(podman inspect -f '{{.State.Pid}}' "$c2")
+	lower=$(find "$t/storage/overlay" -path '*/diff/data' -type f -print -quit)
+	[ -n "$lower" ] || { bad "no layer file of /data under $t/storage/overlay"; return; }
+	"${run[@]}" "/proc/$pid/root/data"
+	rm -f "/proc/$pid/root/done" && : >"/proc/$pid/root/go"
+	for x in $(seq 100); do [ -e "/proc/$pid/root/done" ] && break; sleep 0.1; done
+	line="read in the first: the first's view $(kib "/proc/$pid/root/data") KiB, the second's $(kib "/proc/$pid2/root/data") KiB, the layer's $(kib "$lower") KiB"
+	b=$(kib "/proc/$pid2/root/data")
+	podman run --rm --network none --pid "container:$c" "$img" /proc/1/root/data >"$t/out" 2>&1
+	x=$?
+	a="$(kib "/proc/$pid/root/data") $(kib "/proc/$pid2/root/data") $(kib "$lower")"
+	echo "container, two of one image: $line; a run from the first's side: status $x, then $a KiB"
+	[ "$x" = 0 ] && [ "$b" -ge $((size - 128)) ] && [ "$a" = "0 0 0" ] ||
+	    bad "container, two of one image: want the layer's file resident in both, then in neither: $line; $a"
 }
 
 # cgmount TYPE [OPTION]: where a cgroup file system of TYPE is mounted.
