@@ -1,7 +1,7 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
 # startup.sh PAGEDROP YARDSTICK [LIMIT]: what a run of each costs before and
-# around its three calls: the system calls that strace sees (execve
+# around its calls on the file: the system calls that strace sees (execve
 # included), the page faults (minor, the fewest of 20 runs) and the
 # user-space instructions that callgrind counts. Fails where pagedrop's
 # faults or instructions pass the yardstick's by more than LIMIT percent

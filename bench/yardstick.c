@@ -1,5 +1,5 @@
 /* SPDX-License-Identifier: MIT */
-/* The floor for a run: the same three calls as pagedrop, and nothing else. */
+/* The floor for a run: open, fstat and the advice, and nothing else. */
 #include <fcntl.h>
 #include <sys/stat.h>
 

@@ -32,6 +32,27 @@ openread(const char *name)
 	return fd;
 }
 
+// Writes /proc/self/fd/FD into self, by hand: a run that succeeds never
+// reaches stdio's formatting, nor the pages that hold it.
+static void
+selfpath(char (&self)[32], int fd)
+{
+	static const char dir[] = "/proc/self/fd/";
+	char digits[12];
+	size_t n = 0, i = 0;
+
+	do {
+		digits[n++] = static_cast<char>('0' + fd % 10);
+		fd /= 10;
+	} while (fd > 0);
+	for (char c : dir)
+		if (c != '\0')
+			self[i++] = c;
+	while (n > 0)
+		self[i++] = digits[--n];
+	self[i] = '\0';
+}
+
 // Opens path for reading where it is a regular file, and fills st; returns
 // -1, having opened nothing for reading, where it is not. The type comes
 // from an O_PATH handle, whose open reaches no device's driver, waits for
@@ -50,10 +71,11 @@ openfile(const char *path, struct stat *st)
 	if (fstat(fd, st) == -1)
 		exiterr("fstat");
 	// Through /proc the read open reaches the file just checked, whatever
-	// the path leads to by then. With no procfs there (a bare chroot) the
-	// path is opened again, and the type checked again.
+	// the path leads to by then. Where /proc shows no procfs of this
+	// process (a bare chroot, another PID namespace's /proc) the path is
+	// opened again, and the type checked again.
 	if (statfs("/proc/self/fd", &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC) {
-		snprintf(self, sizeof(self), "/proc/self/fd/%d", fd);
+		selfpath(self, fd);
 		name = self;
 	}
 	if (!S_ISREG(st->st_mode)) {
