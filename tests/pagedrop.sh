@@ -9,6 +9,7 @@
 set -u
 group=$1 bin=$2 build=${3:-} fail=0
 emu=("${@:4}")
+# shellcheck source=tests/lib.sh
 . "$(dirname "$0")/lib.sh"
 # What ctest or a caller left open would shift the descriptors that the
 # traces name.

@@ -17,6 +17,7 @@ set -u
 group=$1 bin=$2 fail=0
 emu=("${@:4}")
 run=("${emu[@]}" "$bin")
+# shellcheck source=tests/lib.sh
 . "$(dirname "$0")/lib.sh"
 scratch
 
