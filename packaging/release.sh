@@ -285,10 +285,10 @@ binary() {
 	[ "$pac" = - ] || pacpkg "$dir" "$pac"
 }
 binaries() {
-	local line
-	while read -r line; do
-		case $line in '' | \#*) continue ;; esac
-		binary $line
+	local deb triple qemu rpm pac
+	while read -r deb triple _ _ qemu _ rpm pac; do
+		case $deb in '' | \#*) continue ;; esac
+		binary "$deb" "$triple" "$qemu" "$rpm" "$pac"
 	done <"$src/packaging/arches"
 }
 
