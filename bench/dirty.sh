@@ -9,6 +9,7 @@
 set -eu
 bin=$1 trials=${2:-5}
 [ "$(id -u)" = 0 ] || { echo "dirty.sh: needs root to mount images" >&2; exit 1; }
+# shellcheck source=tests/lib.sh
 . "$(dirname "$0")/../tests/lib.sh"
 scratch
 d=$t

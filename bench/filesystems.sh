@@ -9,6 +9,7 @@
 set -eu
 bench=$1 bin=$2 yardstick=$3 trials=${4:-5}
 [ "$(id -u)" = 0 ] || { echo "filesystems.sh: needs root to mount images" >&2; exit 1; }
+# shellcheck source=tests/lib.sh
 . "$(dirname "$0")/../tests/lib.sh"
 scratch
 d=$t

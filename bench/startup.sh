@@ -8,6 +8,7 @@
 # (40). Needs strace, valgrind and GNU time.
 set -euo pipefail
 pd=$(realpath "$1") ys=$(realpath "$2") limit=${3:-40}
+# shellcheck source=tests/lib.sh
 . "$(dirname "$0")/../tests/lib.sh"
 scratch
 head -c 65536 /dev/urandom >"$t/data"
@@ -34,9 +35,12 @@ for b in pagedrop:"$pd" yardstick:"$ys"; do
 	printf '%-10s %8s %8s %14s\n' "$n" "$(calls "$p")" "${f[$n]}" "${i[$n]}"
 done
 bad=0
-for m in f i; do
-	declare -n v=$m
-	[ $((v[pagedrop] * 100)) -le $((v[yardstick] * (100 + limit))) ] ||
-	    { echo "startup: pagedrop's $([ $m = f ] && echo faults || echo instructions) pass the yardstick's by more than $limit%"; bad=1; }
-done
+# within WHAT P Y: pagedrop's count P is at most limit percent above the
+# yardstick's count Y, or the run fails and says so.
+within() {
+	[ $(($2 * 100)) -le $(($3 * (100 + limit))) ] ||
+	    { echo "startup: pagedrop's $1 pass the yardstick's by more than $limit%"; bad=1; }
+}
+within faults "${f[pagedrop]}" "${f[yardstick]}"
+within instructions "${i[pagedrop]}" "${i[yardstick]}"
 exit $bad

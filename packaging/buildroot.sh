@@ -210,7 +210,7 @@ ns() {
 		    die "/ is no mount here (a chroot?), so the build root's mounts cannot be made private, and some of this machine's mounts are shared, which would show them outside: make the release outside the chroot, or make its mounts private (mount --make-rprivate /) first"
 		p=unchanged
 	fi
-	ns+=(--mount --pid --fork --propagation $p)
+	ns+=(--mount --pid --fork --propagation "$p")
 }
 
 # A command's environment: the build's own settings and the variables that
@@ -226,7 +226,7 @@ enter() {
 	src=$(realpath "$3") build=$(realpath "$4")
 	shift 4
 	[ "$kind" = root ] || env[0]=PATH=/qemu:/usr/sbin:/usr/bin:/sbin:/bin
-	local v gitdir= common= gpg=
+	local v gitdir='' common='' gpg=''
 	for v in "${keep[@]}"; do [ -z "${!v+x}" ] || env+=("$v=${!v}"); done
 	case $build/ in "$src"/*) env+=("PAGEDROP_SRC_BUILD=/src/${build#"$src"/}") ;; esac
 	# A worktree's .git names its git folder elsewhere, which is bound too.

@@ -20,21 +20,11 @@ export LC_ALL=C TZ=UTC
 created=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ)
 
 # The Debian architecture, and the OCI architecture and variant (- for
-# none) that registries and clients name it by; the index lists them in
-# this order.
-platforms=$(cat <<-'EOF'
-	amd64     amd64     -
-	arm64     arm64     v8
-	armhf     arm       v7
-	armel     arm       v5
-	i386      386       -
-	mips64el  mips64le  -
-	ppc64el   ppc64le   -
-	s390x     s390x     -
-	riscv64   riscv64   -
-	loong64   loong64   -
-	EOF
-)
+# none) that registries and clients name it by, from packaging/arches'
+# OCI platform (linux/ARCH[/VARIANT]); the index lists them in its order.
+platforms=$(awk '!/^#/ && NF { n = split($3, p, "/"); print $1, p[2], (n > 2 ? p[3] : "-") }' \
+    "$(dirname "$0")/arches")
+[ -n "$platforms" ] || { echo "image: no architectures in $(dirname "$0")/arches" >&2; exit 1; }
 for f in "$rel/pagedrop-$version-linux-"*.tar.gz; do
 	[ -e "$f" ] || { echo "image: no pagedrop-$version-linux-*.tar.gz in $rel" >&2; exit 1; }
 	a=${f##*-linux-} a=${a%.tar.gz}

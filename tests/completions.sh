@@ -13,6 +13,7 @@
 # fish's fish_complete_path. A missing shell skips (77), naming its package.
 set -u
 src=$(cd "$(dirname "$0")/.." && pwd) fail=0 missing=()
+# shellcheck source=tests/lib.sh
 . "$src/tests/lib.sh"
 scratch
 

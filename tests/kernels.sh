@@ -26,6 +26,7 @@
 # the cache, in a mount namespace of its own whose mounts end with it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=tests/lib.sh
 . "$top/tests/lib.sh"
 trials=0
 groups=$(awk '!/^#/ && $3 == "every" { print $1 }' "$top/tests/groups" | paste -sd ' ')
@@ -91,14 +92,14 @@ sharing=nfs-kernel-server,cifs-utils,samba,sshfs,openssh-server,podman,runc
 # that architecture (or PKGS instead), with the share groups' packages
 # unless SHARES is -; its name holds a digest of what it holds.
 mkroot() {
-	local d pkgs=${4:-$include} script=
+	local d list=${4:-$include} script=''
 	# This debootstrap may predate the suite, whose script is sid's.
 	[ -e "/usr/share/debootstrap/scripts/$2" ] || script=sid
-	[ "$3" = - ] || pkgs+=,$sharing
-	root=$cache/root-$2-$1-$(echo "1 $pkgs" | sha256sum | cut -c1-12)
+	[ "$3" = - ] || list+=,$sharing
+	root=$cache/root-$2-$1-$(echo "1 $list" | sha256sum | cut -c1-12)
 	[ -d "$root" ] && return
 	rm -rf "$root.new"
-	debootstrap --foreign --arch="$1" --variant=minbase --include="$pkgs" \
+	debootstrap --foreign --arch="$1" --variant=minbase --include="$list" \
 	    "$2" "$root.new" "$mirror" $script >"$w/debootstrap-$2-$1.log" 2>&1 ||
 	    { tail -n 20 "$w/debootstrap-$2-$1.log"; exit 1; }
 	for d in "$root.new"/var/cache/apt/archives/*.deb; do
@@ -113,36 +114,40 @@ mkroot() {
 }
 
 # machine ARCH: how qemu-system models a machine of that architecture that
-# Debian's kernel runs on: sets q (qemu's command), con (the kernel's
+# Debian's kernel runs on: sets q (qemu's command: the qemu-system program
+# that packaging/arches names, and its flags here), con (the kernel's
 # console), disk (the qemu device of a virtio disk), mods (the modules
 # that reach it, in load order; those built in are skipped), and qsuite
 # and qpkgs, the suite and packages of a root of this host's architecture
 # that q runs from, where the host's own qemu cannot boot that kernel
 # (qsuite is empty where it can).
 machine() {
-	disk=virtio-blk-pci mods="virtio_pci virtio_blk" qsuite= qpkgs=
+	local sys
+	disk=virtio-blk-pci mods="virtio_pci virtio_blk" qsuite='' qpkgs=''
+	sys=$(awk -v a="$1" '!/^#/ && $1 == a && $6 != "-" { print $6 }' "$top/packaging/arches")
 	case $1 in
-	amd64) q=(qemu-system-x86_64 -M pc -cpu max) con=ttyS0 ;;
-	i386) q=(qemu-system-i386 -M pc -cpu max) con=ttyS0 ;;
+	amd64 | i386) q=(-M pc -cpu max) con=ttyS0 ;;
 	# -cpu max is far slower under TCG, for its pointer authentication.
-	arm64) q=(qemu-system-aarch64 -M virt -cpu max,pauth-impdef=on) con=ttyAMA0 ;;
-	armhf) q=(qemu-system-arm -M virt -cpu cortex-a15) con=ttyAMA0 ;;
-	mips64el) q=(qemu-system-mips64el -M malta -cpu 5KEc) con=ttyS0 ;;
+	arm64) q=(-M virt -cpu 'max,pauth-impdef=on') con=ttyAMA0 ;;
+	armhf) q=(-M virt -cpu cortex-a15) con=ttyAMA0 ;;
+	mips64el) q=(-M malta -cpu 5KEc) con=ttyS0 ;;
 	# The spectre capabilities that TCG cannot give are declared broken;
 	# x-vof boots without the firmware's own seconds of set-up.
 	ppc64el)
-		q=(qemu-system-ppc64 -M pseries,cap-cfpc=broken,cap-sbbc=broken,cap-ibs=broken,cap-ccf-assist=off,x-vof=on)
+		q=(-M 'pseries,cap-cfpc=broken,cap-sbbc=broken,cap-ibs=broken,cap-ccf-assist=off,x-vof=on')
 		con=hvc0 ;;
-	s390x) q=(qemu-system-s390x -M s390-ccw-virtio) con=ttysclp0 disk=virtio-blk-ccw mods=virtio_blk ;;
-	riscv64) q=(qemu-system-riscv64 -M virt) con=ttyS0 ;;
+	s390x) q=(-M s390-ccw-virtio) con=ttysclp0 disk=virtio-blk-ccw mods=virtio_blk ;;
+	riscv64) q=(-M virt) con=ttyS0 ;;
 	# Debian 12's qemu cannot boot this EFI image, nor can Debian 13's
 	# without the UEFI firmware, which loads it from -kernel.
 	loong64)
-		q=(qemu-system-loongarch64 -M virt -cpu la464
-		    -drive if=pflash,format=raw,readonly=on,file=/usr/share/qemu-efi-loongarch64/QEMU_EFI.fd)
+		q=(-M virt -cpu la464
+		    -drive 'if=pflash,format=raw,readonly=on,file=/usr/share/qemu-efi-loongarch64/QEMU_EFI.fd')
 		con=ttyS0 qsuite=trixie qpkgs=qemu-system-misc,qemu-efi-loongarch64 ;;
-	*) echo "kernels: no machine for $1" >&2; exit 2 ;;
+	*) sys='' ;;
 	esac
+	[ -n "$sys" ] || { echo "kernels: no machine for $1 (packaging/arches names no qemu-system for it, or this script no flags)" >&2; exit 2; }
+	q=("$sys" "${q[@]}")
 }
 
 # debof NAME ARCH SUITE META: sets debs, the files of the kernel package
@@ -150,7 +155,7 @@ machine() {
 # pkgs, what apt-get download fetches them as. Debian 14's kernel package
 # is split: its base, binary and modules are packages of their own.
 debof() {
-	local ver= img p
+	local ver='' img p
 	read -r img ver < <(apt-cache "${apt[@]}" show "$4:$2/$3" |
 	    sed -nE 's/^Depends: (.*, )?(linux-image-[^ ,]+) \(= ([^)]+)\).*/\2 \3/p' | head -n 1) || true
 	[ -n "$ver" ] || { echo "kernels: $1: no $4 in $3" >&2; exit 1; }
@@ -380,9 +385,13 @@ done <<<"$kernels"
 wait
 
 # The ELF machine that each architecture's binaries carry, as the kernel's
-# loader checks it, and the architectures whose programs are 32-bit.
-declare -A elf=([amd64]=62 [i386]=3 [arm64]=183 [armhf]=40 [armel]=40 [mips64el]=8
-    [ppc64el]=21 [s390x]=22 [riscv64]=243 [loong64]=258)
+# loader checks it (packaging/arches' elf column), and the architectures
+# whose programs are 32-bit.
+declare -A elf
+while read -r deb _ _ e _; do
+	case $deb in '' | \#*) continue ;; esac
+	elf[$deb]=$e
+done <"$top/packaging/arches"
 declare -A bits32=([i386]=1 [armhf]=1 [armel]=1)
 fail=0
 while read -r name arch _ _ _ bins sh; do
@@ -406,7 +415,7 @@ while read -r name arch _ _ _ bins sh; do
 		# compat entry, which strace's 32-bit personality shows; one of the
 		# kernel's own word size makes none there.
 		read -r m st <"$o/$b/exec"
-		compat= n=0
+		compat='' n=0
 		if [ -z "${bits32[$arch]:-}" ]; then
 			[ -z "${bits32[$b]:-}" ] || compat=1
 			n=$(cat "$o/$b/compat.trace" 2>/dev/null | grep -cE '^[0-9]+ +[a-z0-9_]+\(' || true)

@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# shellcheck shell=bash
 # Sourced by the tests, the benchmarks and CI (.ci/common): what a script
 # must undo when it exits, however it exits, and the Debian mirror that
 # this machine's apt uses.
