@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # Sourced by the tests, the benchmarks and CI (.ci/common): what a script
-# must undo when it exits, however it exits, and the Debian mirror that
-# this machine's apt uses.
+# must undo when it exits, however it exits, what root may do here, and
+# the Debian mirror that this machine's apt uses.
 
 # later CMD [ARG...]: CMD is run when the script exits, or at undoto, the
 # last one asked for first.
@@ -42,6 +42,33 @@ tools() {
 		done
 	done
 	[ ${#miss[@]} = 0 ] || skip "no ${miss[*]} here: install ${pkgs[*]}"
+}
+
+# canloop DIR, canmount DIR, cancgroup DIR: the group skips (the caller's
+# skip), saying why, where root cannot attach a loop device (a file of DIR's,
+# detached at once), mount a tmpfs (on a folder of DIR's, unmounted at once)
+# or make a cgroup under DIR, as in a container without the loop devices,
+# CAP_SYS_ADMIN or a writable cgroup tree.
+canloop() {
+	local f=$1/loop-probe dev
+	truncate -s 1M "$f" || exit 1
+	dev=$(losetup -f --show "$f" 2>&1) ||
+	    { rm -f "$f"; skip "root cannot attach a loop device here: losetup -f --show: ${dev%%$'\n'*}"; }
+	losetup -d "$dev"
+	rm -f "$f"
+}
+canmount() {
+	local d=$1/mount-probe e
+	mkdir "$d" || exit 1
+	e=$(mount -t tmpfs -o size=1M pagedrop-probe "$d" 2>&1) ||
+	    { rmdir "$d"; skip "root cannot mount here: mount -t tmpfs: ${e%%$'\n'*}"; }
+	umount "$d"
+	rmdir "$d"
+}
+cancgroup() {
+	local d=$1/pagedrop-probe-$$ e
+	e=$(mkdir "$d" 2>&1) || skip "root cannot make a cgroup under $1 here: $e"
+	rmdir "$d"
 }
 
 # mirror [security]: the Debian archive that this machine's apt uses, or

@@ -387,7 +387,8 @@ filesystems() {
 	[ "$(id -u)" = 0 ] || skip "making and mounting file systems needs root"
 	tools util-linux:losetup e2fsprogs:mkfs.ext4 xfsprogs:mkfs.xfs btrfs-progs:mkfs.btrfs \
 	    squashfs-tools:mksquashfs erofs-utils:mkfs.erofs
-	losetup -f >/dev/null 2>&1 || skip "no free loop device"
+	canloop "$t"
+	canmount "$t"
 	mkdir src && head -c 16M /dev/urandom >src/data
 	for fs in ext4 xfs btrfs squashfs erofs; do
 		mkdir "$fs"

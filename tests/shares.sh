@@ -42,6 +42,7 @@ listening() {
 need() {
 	[ "$(id -u)" = 0 ] || skip "serving and mounting shares needs root"
 	[ "$(stat -f -c %T "$t")" != tmpfs ] || skip "$t is on tmpfs, which keeps a server's pages"
+	canmount "$t"
 }
 have() {
 	modprobe -q "$1" 2>/dev/null
@@ -272,13 +273,14 @@ memcg() {
 	root=$(cgmount cgroup2)
 	if [ -n "$root" ] && grep -qw memory "$root/cgroup.controllers"; then
 		v=2 cur=memory.current key=file
-		grep -qw memory "$root/cgroup.subtree_control" || { echo +memory >"$root/cgroup.subtree_control" &&
-		    later eval "echo -memory >$root/cgroup.subtree_control"; }
 	else
 		root=$(cgmount cgroup memory)
 		[ -n "$root" ] || skip "this kernel has no memory cgroup controller mounted, v2 or v1"
 		v=1 cur=memory.usage_in_bytes key=cache
 	fi
+	cancgroup "$root"
+	[ "$v" = 1 ] || grep -qw memory "$root/cgroup.subtree_control" ||
+	    { echo +memory >"$root/cgroup.subtree_control" && later eval "echo -memory >$root/cgroup.subtree_control"; }
 	a=$root/pagedrop-$$-a b=$root/pagedrop-$$-b
 	mkdir "$a" "$b" || { bad "cannot make cgroups under $root"; return; }
 	later rmdir "$a" "$b"
