@@ -6,10 +6,7 @@
 # /LICENSE, nothing else, as FROM scratch would make it; and one image
 # index over them, each platform named as OCI names it. OUT-FILE is an OCI
 # archive (a tar of an OCI image layout, as skopeo copy oci-archive: and
-# podman load read it) whose index.json names the index VERSION, and
-# Docker's manifest.json, which docker load reads (Docker 20.10 and 26.1
-# read no OCI layout alone): an entry for each platform's image, tagged
-# pagedrop:VERSION-ARCH, ARCH the tarball's; beside it,
+# podman load read it) whose index.json names the index VERSION; beside it,
 # OUT-FILE less .tar, with .digest, holds the index's digest, which a pull
 # by digest checks, so that SHA256SUMS and its signature vouch for what a
 # registry serves. Prints the digest and the platforms. Reproducible: every
@@ -60,7 +57,7 @@ blob() {
 }
 desc() { printf '{"mediaType":"%s","digest":"%s","size":%s' "$1" "$digest" "$size"; }
 
-manifests=() names=() docker=()
+manifests=() names=()
 while read -r deb arch variant; do
 	t=pagedrop-$version-linux-$deb
 	[ -e "$rel/$t.tar.gz" ] || continue
@@ -70,7 +67,7 @@ while read -r deb arch variant; do
 	diffid=$(sha256sum "$w/layer") diffid=sha256:${diffid%% *}
 	gzip -9n "$w/layer"
 	blob "$w/layer.gz"
-	layer="$(desc application/vnd.oci.image.layer.v1.tar+gzip)}" layerblob=blobs/sha256/${digest#sha256:}
+	layer="$(desc application/vnd.oci.image.layer.v1.tar+gzip)}"
 	v='' plat=linux/$arch
 	[ "$variant" = - ] || v=",\"variant\":\"$variant\"" plat+=/$variant
 	printf '{"architecture":"%s","config":{"Entrypoint":["/pagedrop"],"Labels":{%s}},"created":"%s","history":[{"created":"%s","created_by":"pagedrop %s: /pagedrop and /LICENSE"}],"os":"linux","rootfs":{"type":"layers","diff_ids":["%s"]}%s}' \
@@ -78,7 +75,6 @@ while read -r deb arch variant; do
 	    "$created" "$created" "$version" "$diffid" "$v" >"$w/config"
 	blob "$w/config"
 	config="$(desc application/vnd.oci.image.config.v1+json)}"
-	docker+=("{\"Config\":\"blobs/sha256/${digest#sha256:}\",\"RepoTags\":[\"pagedrop:$version-$deb\"],\"Layers\":[\"$layerblob\"]}")
 	printf '{"schemaVersion":2,"mediaType":"application/vnd.oci.image.manifest.v1+json","config":%s,"layers":[%s]}' \
 	    "$config" "$layer" >"$w/manifest"
 	blob "$w/manifest"
@@ -91,9 +87,8 @@ done <<<"$platforms"
 blob "$w/index"
 printf '{"schemaVersion":2,"manifests":[%s,"annotations":{"org.opencontainers.image.ref.name":"pagedrop:%s"}}]}' \
     "$(desc application/vnd.oci.image.index.v1+json)" "$version" >"$w/layout/index.json"
-(IFS=, && printf '[%s]' "${docker[*]}") >"$w/layout/manifest.json"
 printf '{"imageLayoutVersion":"1.0.0"}' >"$w/layout/oci-layout"
-"${tarred[@]}" -C "$w/layout" -cf "$w/oci.tar" blobs index.json manifest.json oci-layout
+"${tarred[@]}" -C "$w/layout" -cf "$w/oci.tar" blobs index.json oci-layout
 mv "$w/oci.tar" "$out"
 echo "$digest" >"${out%.tar}.digest"
 echo "image: ${out##*/}, index $digest: ${names[*]}"
