@@ -71,6 +71,20 @@ cancgroup() {
 	rmdir "$d"
 }
 
+# podmanown DIR: podman's settings and storage in DIR, this script's own,
+# and what it made removed at exit. Debian 12's podman asks for more open
+# files and processes than a root without CAP_SYS_RESOURCE may give, and
+# its crun cannot run with cgroup v1 and v2 both mounted.
+podmanown() {
+	printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' \
+	    >"$1/containers.conf"
+	printf '[storage]\ndriver = "overlay"\ngraphroot = "%s"\nrunroot = "%s"\n' "$1/storage" "$1/run" >"$1/storage.conf"
+	export CONTAINERS_CONF=$1/containers.conf CONTAINERS_STORAGE_CONF=$1/storage.conf
+	later unmount "$1/storage/overlay"
+	later podman rmi -af
+	later podman rm -af -t 0
+}
+
 # mirror [security]: the Debian archive that this machine's apt uses, or
 # its security archive.
 mirror() {

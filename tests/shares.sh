@@ -326,16 +326,7 @@ container() {
 	[[ $x = *'not a dynamic'* || $x = *'statically linked'* ]] ||
 	    skip "/bin/busybox is linked dynamically: install busybox-static"
 	[ "$(stat -f -c %T "$t")" != tmpfs ] || skip "$t is on tmpfs, which keeps its pages"
-	# Debian 12's podman asks for more open files and processes than a
-	# root without CAP_SYS_RESOURCE may give, and its crun cannot run
-	# with cgroup v1 and v2 both mounted.
-	printf '[containers]\ndefault_ulimits = ["nofile=1024:1024", "nproc=1024:1024"]\n[engine]\nruntime = "runc"\n' \
-	    >"$t/containers.conf"
-	printf '[storage]\ndriver = "overlay"\ngraphroot = "%s"\nrunroot = "%s"\n' "$t/storage" "$t/run" \
-	    >"$t/storage.conf"
-	export CONTAINERS_CONF=$t/containers.conf CONTAINERS_STORAGE_CONF=$t/storage.conf
-	later unmount "$t/storage/overlay"
-	later podman rmi -af
+	podmanown "$t"
 	mkdir -p "$t/target/bin" "$t/tool"
 	cp /bin/busybox "$t/target/bin/"
 	head -c 4M /dev/urandom >"$t/target/data"
