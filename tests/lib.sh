@@ -71,6 +71,19 @@ cancgroup() {
 	rmdir "$d"
 }
 
+# kib FILE: how much of FILE is resident, in KiB, as fincore counts it.
+kib() { echo $(($(fincore -nb -o RES "$1") / 1024)); }
+# listening PORT [TRIES]: something takes connections on 127.0.0.1:PORT,
+# tried every 0.2 s (50 times by default).
+listening() {
+	local i
+	for ((i = 0; i < ${2:-50}; i++)); do
+		(exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return
+		sleep 0.2
+	done
+	return 1
+}
+
 # podmanown DIR: podman's settings and storage in DIR, this script's own,
 # and what it made removed at exit. Debian 12's podman asks for more open
 # files and processes than a root without CAP_SYS_RESOURCE may give, and

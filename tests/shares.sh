@@ -23,21 +23,10 @@ scratch
 
 bad() { printf 'FAIL: %s\n' "$*"; fail=1; }
 skip() { printf 'SKIP: %s\n' "$*"; exit 77; }
-kib() { echo $(($(fincore -nb -o RES "$1") / 1024)); }
 # A server that stays in the foreground, stopped at exit.
 daemon() {
 	"$@" >>"$t/daemons.log" 2>&1 &
 	later eval "kill $!; wait $!"
-}
-# listening PORT [TRIES]: something takes connections on 127.0.0.1:PORT,
-# tried every 0.2 s.
-listening() {
-	local i
-	for ((i = 0; i < ${2:-50}; i++)); do
-		(exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return
-		sleep 0.2
-	done
-	return 1
 }
 need() {
 	[ "$(id -u)" = 0 ] || skip "serving and mounting shares needs root"
