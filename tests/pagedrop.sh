@@ -188,28 +188,31 @@ follow() {
 # any other failed open is not tried again. Where /proc is no procfs, the
 # path is opened again and its type read again.
 calls() {
-	local was open stat fs reopen advice e
+	local was open stat fs reopen advice e lf
 	learn
 	cp data orig
 	was=$(stat -c '%s %x %y %z' data)
-	open="${sys[open]}\((AT_FDCWD, )?\"$t/data\", O_RDONLY(\|O_LARGEFILE)?"
-	stat="${sys[stat]}\(@fd@, .*\) = 0"
-	fs="${sys[fs]}\(\"/proc/self/fd\", .*\)"
-	reopen="${sys[open]}\((AT_FDCWD, )?\"/proc/self/fd/@fd@\", O_RDONLY(\|O_LARGEFILE)?"
-	advice="${sys[advice]}\(@fd@, (0, 0, POSIX_FADV_DONTNEED|POSIX_FADV_DONTNEED, 0, 0)\) = 0"
-	follow '' "$open\|O_PATH\) = [0-9]+" "$stat" "$fs = 0" "$reopen\|O_NONBLOCK\) = [0-9]+" \
+	# strace pads a short line's result; a 32-bit program's opens carry
+	# O_LARGEFILE, after O_NONBLOCK where both are given.
+	lf='(\|O_LARGEFILE)?'
+	open="${sys[open]}\((AT_FDCWD, )?\"$t/data\", O_RDONLY$lf"
+	stat="${sys[stat]}\(@fd@, .*\) += 0"
+	fs="${sys[fs]}\(\"/proc/self/fd\", .*\) +="
+	reopen="${sys[open]}\((AT_FDCWD, )?\"/proc/self/fd/@fd@\", O_RDONLY$lf"
+	advice="${sys[advice]}\(@fd@, (0, 0, POSIX_FADV_DONTNEED|POSIX_FADV_DONTNEED, 0, 0)\) += 0"
+	follow '' "$open\|O_PATH$lf\) += [0-9]+" "$stat" "$fs 0" "$reopen\|O_NONBLOCK$lf\) += [0-9]+" \
 	    "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
-	follow open:error=EAGAIN:when=2 "$open\|O_PATH\) = [0-9]+" "$stat" "$fs = 0" \
-	    "$reopen\|O_NONBLOCK\) = -1 EAGAIN .*\(INJECTED\)" "$reopen\) = [0-9]+" \
+	follow open:error=EAGAIN:when=2 "$open\|O_PATH$lf\) += [0-9]+" "$stat" "$fs 0" \
+	    "$reopen\|O_NONBLOCK$lf\) += -1 EAGAIN .*\(INJECTED\)" "$reopen\) += [0-9]+" \
 	    "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
 	for e in EIO ENOENT EINTR; do
-		follow "open:error=$e:when=1" "$open\|O_PATH\) = -1 $e .*\(INJECTED\)" \
+		follow "open:error=$e:when=1" "$open\|O_PATH$lf\) += -1 $e .*\(INJECTED\)" \
 		    '\+\+\+ exited with 255 \+\+\+'
-		follow "open:error=$e:when=2" "$open\|O_PATH\) = [0-9]+" "$stat" "$fs = 0" \
-		    "$reopen\|O_NONBLOCK\) = -1 $e .*\(INJECTED\)" '\+\+\+ exited with 255 \+\+\+'
+		follow "open:error=$e:when=2" "$open\|O_PATH$lf\) += [0-9]+" "$stat" "$fs 0" \
+		    "$reopen\|O_NONBLOCK$lf\) += -1 $e .*\(INJECTED\)" '\+\+\+ exited with 255 \+\+\+'
 	done
-	follow fs:error=ENOENT "$open\|O_PATH\) = [0-9]+" "$stat" "$fs = -1 ENOENT .*\(INJECTED\)" \
-	    "$open\|O_NONBLOCK\) = [0-9]+" "$stat" "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
+	follow fs:error=ENOENT "$open\|O_PATH$lf\) += [0-9]+" "$stat" "$fs -1 ENOENT .*\(INJECTED\)" \
+	    "$open\|O_NONBLOCK$lf\) += [0-9]+" "$stat" "$advice" "$advice" '\+\+\+ exited with 0 \+\+\+'
 	[ "$(stat -c '%s %x %y %z' data)" = "$was" ] && cmp -s data orig || bad "file changed"
 	opens
 }
@@ -299,8 +302,8 @@ lease() {
 	[ $st = 0 ] && [ ! -s out ] && [ ! -s err ] || bad "leased: status $st, output '$(cat out err)'"
 	[ "$ms" -ge 900 ] || bad "leased: returned after $ms ms, before the holder let go"
 	# Its handle broke no lease: the non-blocking read open asked the holder.
-	grep -qE '"/proc/self/fd/[0-9]+", O_RDONLY(\|O_LARGEFILE)?\|O_NONBLOCK(\|O_LARGEFILE)?\) = -1 EAGAIN' trace &&
-	    grep -qE '"/proc/self/fd/[0-9]+", O_RDONLY(\|O_LARGEFILE)?\) = [0-9]+$' trace ||
+	grep -qE '"/proc/self/fd/[0-9]+", O_RDONLY(\|O_LARGEFILE)?\|O_NONBLOCK(\|O_LARGEFILE)?\) += -1 EAGAIN' trace &&
+	    grep -qE '"/proc/self/fd/[0-9]+", O_RDONLY(\|O_LARGEFILE)?\) += [0-9]+$' trace ||
 	    bad "leased: want a refused non-blocking read open, then one that waits: $(cat trace)"
 	line=$(timeout 10 cat <&3)
 	[ "$line" = $'asked\nreleased' ] || bad "lease holder: $line"
