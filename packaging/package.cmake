@@ -32,7 +32,9 @@ endif()
 
 # A static binary holds the C library, which a Debian package names in
 # Built-Using. A cross toolchain's libc6-dev-ARCH-cross has a version of its
-# own and names the glibc it holds in its own Built-Using field.
+# own and names the glibc it holds in its own Built-Using field. The field
+# is written to built-using in the build folder, for debian/rules too.
+set(builtusing "")
 if(PAGEDROP_STATIC AND HAVE_STATIC_LIBC)
 	execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a
 		OUTPUT_VARIABLE libca OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -44,21 +46,27 @@ if(PAGEDROP_STATIC AND HAVE_STATIC_LIBC)
 		execute_process(COMMAND dpkg-query -W
 			-f "\${Built-Using}\n\${source:Package} (= \${source:Version})\n" ${owner}
 			OUTPUT_VARIABLE fields ERROR_QUIET)
-		string(REGEX MATCH "glibc \\(= [^)]+\\)" CPACK_PAGEDROP_BUILT_USING "${fields}")
+		string(REGEX MATCH "glibc \\(= [^)]+\\)" builtusing "${fields}")
 	endif()
-	if(NOT CPACK_PAGEDROP_BUILT_USING)
+	if(NOT builtusing)
 		message(STATUS "pagedrop: no Debian package owns ${libca}; the .deb names no Built-Using")
 	endif()
 endif()
+set(CPACK_PAGEDROP_BUILT_USING "${builtusing}")
+file(WRITE ${CMAKE_BINARY_DIR}/built-using "${builtusing}")
 
 # What lintian and rpmlint rightly say of the binary depends on how the
 # configure probes found it could be linked; the notes that answer them are
-# picked to match, so that each package's checks come out clean alone.
+# picked to match, so that each package's checks come out clean alone. Of
+# lintian's, only the paragraph whose tag fits goes to lintian-overrides in
+# the build folder, for CPack and debian/rules: lintian reports an override
+# that nothing used.
 file(READ ${CMAKE_CURRENT_LIST_DIR}/rpmlintrc rpmlintrc)
+set(tag "")
 if(PAGEDROP_STATIC AND HAVE_STATIC_PIE)
-	set(CPACK_PAGEDROP_LINTIAN_TAG shared-library-lacks-prerequisites)
+	set(tag shared-library-lacks-prerequisites)
 elseif(PAGEDROP_STATIC AND HAVE_STATIC_LIBC)
-	set(CPACK_PAGEDROP_LINTIAN_TAG statically-linked-binary)
+	set(tag statically-linked-binary)
 	string(APPEND rpmlintrc "
 # This toolchain's static C library has no rcrt1.o, the start file that
 # relocates a static binary, so the binary cannot be PIE and its text stays
@@ -66,21 +74,26 @@ elseif(PAGEDROP_STATIC AND HAVE_STATIC_LIBC)
 addFilter(\"position-independent-executable-suggested /usr/bin/pagedrop\")
 ")
 endif()
-# rpmlint 2.4 (Debian 12's) records a manual page's section ("1") where it
-# means its name, so it never finds the page that the package ships; 2.7
-# (Debian 13's) finds it, and calls a filter for it unused.
-find_program(RPMLINT rpmlint)
-if(RPMLINT)
-	execute_process(COMMAND ${RPMLINT} --version OUTPUT_VARIABLE rpmlintversion ERROR_QUIET)
-	if(rpmlintversion MATCHES "^[0-9.]+" AND CMAKE_MATCH_0 VERSION_LESS 2.7)
-		string(APPEND rpmlintrc "
-# This machine's rpmlint, ${CMAKE_MATCH_0}, cannot find the manual page.
-addFilter(\"no-manual-page-for-binary pagedrop\")
-")
+set(CPACK_PAGEDROP_LINTIAN_OVERRIDES ${CMAKE_BINARY_DIR}/lintian-overrides)
+file(REMOVE ${CPACK_PAGEDROP_LINTIAN_OVERRIDES})
+if(tag)
+	file(READ ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides text)
+	string(REPLACE ";" "\\;" text "${text}")
+	string(REPLACE "\n\n" ";" paragraphs "${text}")
+	set(keep "")
+	foreach(p IN LISTS paragraphs)
+		if(p MATCHES "\npagedrop: ${tag} ")
+			string(STRIP "${p}" keep)
+		endif()
+	endforeach()
+	if(NOT keep)
+		message(FATAL_ERROR "packaging/lintian-overrides has no paragraph for ${tag}")
 	endif()
+	file(WRITE ${CPACK_PAGEDROP_LINTIAN_OVERRIDES} "${keep}\n")
 endif()
-file(WRITE ${CMAKE_BINARY_DIR}/rpmlintrc "${rpmlintrc}")
-set(CPACK_PAGEDROP_LINTIAN_OVERRIDES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides)
+set(RPMLINTRC ${CMAKE_BINARY_DIR}/rpmlintrc)
+file(WRITE ${RPMLINTRC} "${rpmlintrc}")
+include(${CMAKE_CURRENT_LIST_DIR}/rpmlint.cmake)
 
 set(PAGEDROP_MAINTAINER "The pagedrop developers <pagedrop-devel@example.org>"
 	CACHE STRING "Maintainer named in the packages")
@@ -90,13 +103,8 @@ set(PAGEDROP_URL "https://pagedrop.invalid"
 	CACHE STRING "Address of the release folder")
 set(CPACK_PACKAGE_CONTACT ${PAGEDROP_MAINTAINER})
 set(CPACK_PACKAGE_VENDOR "The pagedrop developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drop one file's pages from the page cache")
-set(CPACK_PACKAGE_DESCRIPTION "pagedrop opens a file read-only, checks that it is a regular file\n\
-with data in it, and gives the kernel the advice POSIX_FADV_DONTNEED for\n\
-the whole file, once or a given number of times, so that the kernel drops\n\
-the file's clean pages from the page cache. It never reads or changes the\n\
-file. Use it before cold-cache benchmarks and tests, or after backups and\n\
-large copies, one file at a time and without root.")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PAGEDROP_SUMMARY}")
+set(CPACK_PACKAGE_DESCRIPTION "${PAGEDROP_DESCRIPTION}")
 set(CPACK_GENERATOR DEB)
 find_program(RPMBUILD rpmbuild)
 if(RPMBUILD AND CPACK_RPM_PACKAGE_ARCHITECTURE)
@@ -113,15 +121,20 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_RELEASE 1)
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
-set(CPACK_RPM_PACKAGE_SUMMARY "Drop one file's pages from the page cache")
+string(SUBSTRING "${PAGEDROP_SUMMARY}" 0 1 first)
+string(SUBSTRING "${PAGEDROP_SUMMARY}" 1 -1 rest)
+string(TOUPPER "${first}" first)
+set(CPACK_RPM_PACKAGE_SUMMARY "${first}${rest}")
 set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # The system's own folders, which the filesystem package owns, the shells'
 # completion folders among them (Fedora's, as its guidelines have them).
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-	/usr/share/man /usr/share/man/man1
-	/usr/share/bash-completion /usr/share/bash-completion/completions
-	/usr/share/zsh /usr/share/zsh/site-functions /usr/share/fish /usr/share/fish/vendor_completions.d)
+	/usr/${CMAKE_INSTALL_MANDIR} /usr/${CMAKE_INSTALL_MANDIR}/man1)
+foreach(d IN ITEMS ${PAGEDROP_BASH_COMPLETIONS_DIR} ${PAGEDROP_ZSH_COMPLETIONS_DIR} ${PAGEDROP_FISH_COMPLETIONS_DIR})
+	get_filename_component(parent ${d} DIRECTORY)
+	list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/${parent} /usr/${d})
+endforeach()
 # A static-pie binary is ELF DYN with a GNU hash table, for which rpmbuild
 # asks rtld(GNU_HASH) of glibc; the kernel loads it, with no ld.so at all.
 # The build host, its clock and its rpmbuild's own post-install scripts
@@ -146,6 +159,7 @@ ${mtime}
 %global __requires_exclude ^rtld")
 
 set(CPACK_PAGEDROP_ZSH_DIR ${PAGEDROP_ZSH_COMPLETIONS_DIR})
+set(CPACK_PAGEDROP_DEBIAN_ZSH_DIR ${PAGEDROP_DEBIAN_ZSH_DIR})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/prebuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/postbuild.cmake)
 set(CPACK_SOURCE_GENERATOR TGZ)
@@ -154,6 +168,7 @@ set(CPACK_SOURCE_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION})
 # release in the build root is made in, where that is in the tree.
 set(PAGEDROP_RELEASE_BUILD "" CACHE PATH "The release's build folder, where it is another")
 set(CPACK_PAGEDROP_BUILD_DIR ${CMAKE_BINARY_DIR} ${PAGEDROP_RELEASE_BUILD})
+set(CPACK_PAGEDROP_EPOCH ${PAGEDROP_EPOCH})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/srcpkg.cmake)
 include(CPack)
 
@@ -164,7 +179,7 @@ if(PAGEDROP_BUILDINFO)
 	set(releaseenv ${CMAKE_COMMAND} -E env PAGEDROP_BUILDINFO=${PAGEDROP_BUILDINFO})
 endif()
 set(release ${releaseenv} bash ${CMAKE_CURRENT_LIST_DIR}/release.sh ${CMAKE_SOURCE_DIR}
-	${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_MAINTAINER} ${PAGEDROP_URL})
+	${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${PAGEDROP_EPOCH} ${PAGEDROP_MAINTAINER} ${PAGEDROP_URL})
 add_custom_target(release COMMAND ${release} USES_TERMINAL VERBATIM)
 # Signs a release made before, with PAGEDROP_SIGNING_KEY.
 add_custom_target(release-sign COMMAND ${release} check sign USES_TERMINAL VERBATIM)

@@ -17,39 +17,27 @@ foreach(f IN LISTS gz)
 		message(FATAL_ERROR "gzip ${root}/${f} failed: ${rc}")
 	endif()
 endforeach()
-# Debian's zsh reads completions from vendor-completions, and never from
-# /usr/share/zsh/site-functions, where the build puts them by default.
+# A Debian package puts zsh's completion where Debian's zsh reads it.
 set(zsh "${CPACK_TEMPORARY_DIRECTORY}/usr/${CPACK_PAGEDROP_ZSH_DIR}")
 if(IS_ABSOLUTE "${CPACK_PAGEDROP_ZSH_DIR}")
 	set(zsh "${CPACK_TEMPORARY_DIRECTORY}${CPACK_PAGEDROP_ZSH_DIR}")
 endif()
-set(vendor "${root}/zsh/vendor-completions")
-if(CPACK_GENERATOR STREQUAL "DEB" AND NOT zsh STREQUAL vendor)
-	file(MAKE_DIRECTORY "${vendor}")
-	file(CHMOD "${vendor}" PERMISSIONS
+set(debianzsh "${CPACK_TEMPORARY_DIRECTORY}/usr/${CPACK_PAGEDROP_DEBIAN_ZSH_DIR}")
+if(CPACK_GENERATOR STREQUAL "DEB" AND NOT zsh STREQUAL debianzsh)
+	file(MAKE_DIRECTORY "${debianzsh}")
+	file(CHMOD "${debianzsh}" PERMISSIONS
 		OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-	file(RENAME "${zsh}/_pagedrop" "${vendor}/_pagedrop")
+	file(RENAME "${zsh}/_pagedrop" "${debianzsh}/_pagedrop")
 	file(GLOB left "${zsh}/*")
 	if(NOT left)
 		file(REMOVE_RECURSE "${zsh}")
 	endif()
 endif()
-# Of the overrides, only the paragraph whose tag fits how the binary is
-# linked: lintian reports an override that nothing used.
-if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_PAGEDROP_LINTIAN_TAG)
-	file(READ "${CPACK_PAGEDROP_LINTIAN_OVERRIDES}" text)
-	string(REPLACE ";" "\\;" text "${text}")
-	string(REPLACE "\n\n" ";" paragraphs "${text}")
-	foreach(p IN LISTS paragraphs)
-		if(p MATCHES "\npagedrop: ${CPACK_PAGEDROP_LINTIAN_TAG} ")
-			string(STRIP "${p}" keep)
-		endif()
-	endforeach()
-	if(NOT keep)
-		message(FATAL_ERROR "no lintian override for ${CPACK_PAGEDROP_LINTIAN_TAG}")
-	endif()
+# The lintian override that fits how the binary is linked, which the build
+# picked.
+if(CPACK_GENERATOR STREQUAL "DEB" AND EXISTS "${CPACK_PAGEDROP_LINTIAN_OVERRIDES}")
 	file(MAKE_DIRECTORY "${root}/lintian/overrides")
-	file(WRITE "${root}/lintian/overrides/pagedrop" "${keep}\n")
+	file(COPY_FILE "${CPACK_PAGEDROP_LINTIAN_OVERRIDES}" "${root}/lintian/overrides/pagedrop")
 	# Made here, they would follow the builder's umask.
 	file(CHMOD "${root}/lintian" "${root}/lintian/overrides" PERMISSIONS
 		OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

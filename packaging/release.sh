@@ -1,6 +1,6 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
-# release.sh SOURCE-DIR BUILD-DIR VERSION MAINTAINER URL [STEP...]: makes
+# release.sh SOURCE-DIR BUILD-DIR VERSION DATE MAINTAINER URL [STEP...]: makes
 # BUILD-DIR/release, step by step, every step by default:
 #   check     refuses a checkout whose tracked files differ from its commit
 #             (unless PAGEDROP_ALLOW_DIRTY=1), a missing tool, a weak key;
@@ -24,30 +24,31 @@
 #             signature beside each pacman package, and an APT, an RPM and
 #             a pacman repository. It runs on a release made before, too.
 # The key must be RSA of 3072 bits or more, or Ed25519. Every time stamp is
-# SOURCE_DATE_EPOCH, by default the date of the first changelog entry, so
-# that a clone and the unpacked source tarball of one commit give the same
-# bytes wherever they are built.
+# SOURCE_DATE_EPOCH, by default DATE (seconds), the date of the first
+# changelog entry, so that a clone and the unpacked source tarball of one
+# commit give the same bytes wherever they are built.
 set -euo pipefail
-src=$(realpath "$1") build=$(realpath "$2") version=$3 maintainer=$4 url=$5
-shift 5
+src=$(realpath "$1") build=$(realpath "$2") version=$3 date=$4 maintainer=$5 url=$6
+shift 6
 # Every file is made inside the Debian 13 root that buildroot.sh makes and
 # records, with this tree at /src and the build folder at /build: the
 # script runs again there.
 if [ -z "${PAGEDROP_IN_BUILDROOT:-}" ]; then
 	exec bash "$src/packaging/buildroot.sh" run "$src" "$build" \
-	    bash /src/packaging/release.sh /src /build "$version" "$maintainer" "$url" "$@"
+	    bash /src/packaging/release.sh /src /build "$version" "$date" "$maintainer" "$url" "$@"
 fi
 out=$build/release
 export LC_ALL=C TZ=UTC
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-	SOURCE_DATE_EPOCH=$(date -d "$(sed -n 's/^ -- .*>  //p' "$src/doc/changelog" | head -n 1)" +%s)
-fi
-export SOURCE_DATE_EPOCH
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$date}
 key=${PAGEDROP_SIGNING_KEY:-}
 gpgsign=(gpg --batch --yes --local-user "$key" --digest-algo SHA256)
 dv=$version-1 ds=$build/debsrc
 # The maintainer and the address, escaped for sed's s|||.
 m=$(sed 's/[&|\\]/\\&/g' <<<"$maintainer") u=$(sed 's/[&|\\]/\\&/g' <<<"$url")
+# The summary, capitalised as RPM and pacman write it, and the description,
+# from debian/control, where they are written once.
+summary=$(sed -n 's/^Description: //p' "$src/packaging/debian/control") summary=${summary^}
+description=$(sed -n '/^Description: /,/^[^ ]/s/^ //p' "$src/packaging/debian/control" | sed 's/^\.$//')
 
 need() {
 	local what=$1 debs=$2 c
@@ -128,7 +129,8 @@ pkgbuild() {
 	local sum
 	sum=$(sha256sum "$out/pagedrop-$version.tar.gz") sum=${sum%% *}
 	sed -e '/^# The release writes/,/cannot hold\.$/d' -e "s|^# Maintainer: .*|# Maintainer: $m|" -e "s|@VERSION@|$version|" \
-	    -e "s|@URL@|$u|" -e "s|@SHA256@|$sum|" "$src/packaging/PKGBUILD" >"$out/PKGBUILD"
+	    -e "s|@URL@|$u|" -e "s|@SHA256@|$sum|" "$src/packaging/PKGBUILD" |
+	    while IFS= read -r l; do printf '%s\n' "${l//@SUMMARY@/$summary}"; done >"$out/PKGBUILD"
 	# The PKGBUILD sets the names printed here. Shellcheck is not to follow it:
 	# its arrays (arch, license) would clash with this script's strings.
 	# shellcheck source=/dev/null disable=SC2154
@@ -191,17 +193,21 @@ rpmchangelog() {
 		for (i = 1; i <= n; i++) print item[i]
 	}' "$src/doc/changelog"
 }
-# The RPM spec, packaging/pagedrop.spec with this release's version and
-# address and a %changelog made from doc/changelog, and the source RPM that
-# rpmbuild -bs makes of it and the source tarball: its files owned by root,
-# the maintainer its packager, dated SOURCE_DATE_EPOCH. The source RPM also
-# holds pagedrop.spec as rpmbuild expands it, with rpmbuild's folders and the
-# number of CPUs: those are given relative to the build folder, and as one
-# CPU.
+# The RPM spec, packaging/pagedrop.spec with this release's version,
+# address, summary and description and a %changelog made from doc/changelog,
+# and the source RPM that rpmbuild -bs makes of it and the source tarball:
+# its files owned by root, the maintainer its packager, dated
+# SOURCE_DATE_EPOCH. The source RPM also holds pagedrop.spec as rpmbuild
+# expands it, with rpmbuild's folders and the number of CPUs: those are
+# given relative to the build folder, and as one CPU.
 rpmsrc() {
 	local sp=$build/srpm
 	{
-		sed -e "s|@VERSION@|$version|" -e "s|@URL@|$u|" "$src/packaging/pagedrop.spec"
+		sed -e "s|@VERSION@|$version|" -e "s|@URL@|$u|" "$src/packaging/pagedrop.spec" |
+		    while IFS= read -r l; do
+			l=${l//@SUMMARY@/$summary}
+			printf '%s\n' "${l//@DESCRIPTION@/$description}"
+		    done
 		rpmchangelog
 	} >"$out/pagedrop.spec"
 	rm -rf "$sp"
@@ -225,14 +231,12 @@ pacpkg() {
 	    printf '%s\t%s\t%s\n' "$pkgrel" "$pkgdesc" "${license[*]}")
 	full=$version-$pkgrel
 	rm -rf "${p:?}"
-	install -D -m 755 "$dir/$name/pagedrop" "$p/usr/bin/pagedrop"
-	mkdir -p "$p/usr/share/man/man1" "$p/usr/share/licenses/pagedrop" "$p/usr/share/doc/pagedrop"
-	gzip -9n <"$dir/pagedrop.1" >"$p/usr/share/man/man1/pagedrop.1.gz"
-	cp "$src/LICENSE" "$p/usr/share/licenses/pagedrop/"
-	cp "$src/doc/copyright" "$src/doc/changelog" "$p/usr/share/doc/pagedrop/"
-	install -D -m 644 "$src/packaging/completions/pagedrop.bash" "$p/usr/share/bash-completion/completions/pagedrop"
-	install -D -m 644 -t "$p/usr/share/zsh/site-functions" "$src/packaging/completions/_pagedrop"
-	install -D -m 644 -t "$p/usr/share/fish/vendor_completions.d" "$src/packaging/completions/pagedrop.fish"
+	# The files where the build installs them, as the PKGBUILD's package()
+	# has them, and the binary stripped, as the other packages hold it.
+	DESTDIR=$p cmake --install "$dir" --prefix /usr >/dev/null
+	cp "$dir/$name/pagedrop" "$p/usr/bin/pagedrop"
+	gzip -9n "$p/usr/share/man/man1/pagedrop.1"
+	install -D -m 644 -t "$p/usr/share/licenses/pagedrop" "$src/LICENSE"
 	size=$(find "$p" -type f -exec cat {} + | wc -c)
 	printf '%s\n' '# Generated by pagedrop'"'"'s release script' "pkgname = pagedrop" \
 	    "pkgbase = pagedrop" "pkgver = $full" "pkgdesc = $pkgdesc" "url = $url" \

@@ -5,10 +5,10 @@
 #   completions.sh completions BINARY [BUILD-DIR]  the source tree's files,
 #       then, given a build, those that cmake --install puts in a scratch
 #       prefix (BINARY, which no completion runs, is tests/groups' due);
-#   completions.sh --installed PREFIX [ZSH-DIR]  those installed in PREFIX.
+#   completions.sh --installed PREFIX  those installed in PREFIX.
 # An installed tree must hold each file, the same as the source tree's, at
-# its shell's own place: zsh's in ZSH-DIR under PREFIX (share/zsh/site-functions
-# unless given; for a build, its PAGEDROP_ZSH_COMPLETIONS_DIR). Each shell
+# its shell's own place: zsh's in a folder of zsh's own fpath under PREFIX
+# (for a build, its PAGEDROP_ZSH_COMPLETIONS_DIR). Each shell
 # finds the file by its own lookup: bash-completion's loader, zsh's fpath,
 # fish's fish_complete_path. A missing shell skips (77), naming its package.
 set -u
@@ -180,14 +180,20 @@ installed() {
 }
 
 if [ "${1:-}" = --installed ]; then
-	installed "$2" "${3:-share/zsh/site-functions}"
+	zshdir=$(cd "$2" && find share/zsh -mindepth 2 -maxdepth 2 -name _pagedrop -printf '%h\n' 2>/dev/null | head -n 1)
+	[ -n "$zshdir" ] || bad "no share/zsh/*/_pagedrop under $2"
+	if command -v zsh >/dev/null; then
+		zsh -fc 'print -rl -- $fpath' | grep -qxF "$2/$zshdir" ||
+		    bad "$2/$zshdir: not in this zsh's own fpath"
+	fi
+	installed "$2" "${zshdir:-share/zsh/none}"
 else
 	echo "source tree:"
 	shells "$src/packaging" "$src/packaging/completions" "$src/packaging/completions" "$t/none"
 	if [ -n "${3:-}" ]; then
 		zshdir=$(sed -n 's/^PAGEDROP_ZSH_COMPLETIONS_DIR:[A-Z]*=//p' "$3/CMakeCache.txt")
 		cmake --install "$3" --prefix "$t/usr" >/dev/null || bad "cmake --install $3"
-		installed "$t/usr" "${zshdir:-share/zsh/site-functions}"
+		installed "$t/usr" "$zshdir"
 	fi
 fi
 [ $fail = 0 ] || exit 1
