@@ -21,13 +21,7 @@ pagedrop() { "$bin" "$@"; }
 printf 'kernel %s, %s MiB of memory, %s CPUs\n' "$(uname -r)" \
     $(($(sed -n 's/^MemTotal: *\([0-9]*\) kB/\1/p' /proc/meminfo) / 1024)) "$(nproc)"
 for fs in ext4 xfs btrfs; do
-	truncate -s 1G "$d/$fs.img"
-	case $fs in
-	ext4) mkfs.ext4 -q -F "$d/$fs.img" ;;
-	*) "mkfs.$fs" -q -f "$d/$fs.img" ;;
-	esac >/dev/null
-	mkdir "$d/$fs"
-	mnt -o loop "$d/$fs.img" "$d/$fs"
+	fsimage "$fs" 1G "$d/$fs"
 	printf '%s: MiB of 64 written without a sync still resident, %d trials:\n' "$fs" "$trials"
 	for how in 'pagedrop F' 'pagedrop -n 2 F' 'pagedrop -n 100 F' \
 	    'pagedrop F; sleep 1; pagedrop F' 'sync F; pagedrop F'; do

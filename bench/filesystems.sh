@@ -16,13 +16,7 @@ d=$t
 
 bash "$(dirname "$0")/dirty.sh" "$bin" "$trials"
 for fs in ext4 xfs btrfs; do
-	truncate -s 3G "$d/$fs.img"
-	case $fs in
-	ext4) mkfs.ext4 -q -F "$d/$fs.img" ;;
-	*) "mkfs.$fs" -q -f "$d/$fs.img" ;;
-	esac >/dev/null
-	mkdir "$d/$fs"
-	mnt -o loop "$d/$fs.img" "$d/$fs"
+	fsimage "$fs" 3G "$d/$fs"
 
 	printf '\n== %s, kernel %s\n\n' "$fs" "$(uname -r)"
 	"$bench" -e "$bin" "$yardstick" "$d/$fs"

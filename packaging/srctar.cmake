@@ -6,12 +6,7 @@
 # entry's date, as the release takes it), and gzip leaves out name and time:
 # any checkout of one commit, a clone or the unpacked tarball, by any user
 # under any umask, gives the same bytes.
-function(run)
-	execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc)
-	if(NOT rc EQUAL 0)
-		message(FATAL_ERROR "${ARGN}: ${rc}")
-	endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 set(mtime "@${CPACK_PAGEDROP_EPOCH}")
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
 	set(mtime "@$ENV{SOURCE_DATE_EPOCH}")

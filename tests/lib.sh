@@ -24,6 +24,16 @@ mnt() {
 	mount "$@" || return
 	later unmount "${*: -1}"
 }
+# fsimage FS SIZE DIR: an empty FS (ext4, xfs or btrfs) of SIZE made in
+# DIR.img and mounted on DIR through a loop device, released at exit.
+fsimage() {
+	truncate -s "$2" "$3.img" || return
+	case $1 in
+	ext4) mkfs.ext4 -q -F "$3.img" ;;
+	*) "mkfs.$1" -q -f "$3.img" ;;
+	esac >/dev/null || return
+	mkdir -p "$3" && mnt -o loop "$3.img" "$3"
+}
 # scratch [TEMPLATE]: sets t to a new folder, removed at exit.
 scratch() {
 	t=$(mktemp -d ${1:+"$1"}) || exit 1
