@@ -38,6 +38,8 @@ mirror=${PAGEDROP_BUILDROOT_MIRROR:-http://deb.debian.org/debian}
 security=${PAGEDROP_BUILDROOT_SECURITY:-http://deb.debian.org/debian-security}
 arch=$(dpkg --print-architecture)
 die() { echo "buildroot: $*" >&2; exit 1; }
+# shellcheck source=packaging/aptdir.sh
+. "$here/aptdir.sh"
 
 # requested: the packages asked for, one a line, sorted.
 requested() {
@@ -90,25 +92,16 @@ installed() {
 	    awk '$1 == "ii" { print $2 }' | LC_ALL=C sort -u
 }
 
-# aptdir DIR: a private apt in DIR for the archive's lists; sets apt.
-aptdir() {
-	local a=$1
-	mkdir -p "$a/lists/partial" "$a/none"
-	touch "$a/status"
+# missing DIR: of the pinned NAME=VERSION lines, those that the archive
+# lacks, looked up by an apt of its own in DIR.
+missing() {
+	local a=$1 f
+	aptdir "$a" "$arch"
+	apt+=(-o Acquire::Check-Valid-Until=false -o Debug::NoLocking=true)
 	{
 		echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $suite $suite-updates main"
 		echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $security $suite-security main"
 	} >"$a/sources.list"
-	apt=(-o Dir::Etc::sourcelist="$a/sources.list" -o Dir::Etc::sourceparts="$a/none"
-	    -o Dir::Etc::preferencesparts="$a/none" -o Dir::State="$a" -o Dir::State::status="$a/status"
-	    -o Dir::Cache="$a" -o APT::Architecture="$arch" -o Acquire::Check-Valid-Until=false
-	    -o Debug::NoLocking=true -o APT::Sandbox::User="$(id -un)")
-}
-
-# missing: of the pinned NAME=VERSION lines, those that the archive lacks.
-missing() {
-	local a=$1 f
-	aptdir "$a"
 	apt-get "${apt[@]}" -qq update >"$a/update.log" 2>&1 ||
 	    die "apt-get update from $mirror and $security failed: $(tail -n 3 "$a/update.log")"
 	for f in "$a"/lists/*_Packages*; do

@@ -28,6 +28,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=tests/lib.sh
 . "$top/tests/lib.sh"
+# shellcheck source=packaging/aptdir.sh
+. "$top/packaging/aptdir.sh"
 trials=0
 groups=$(awk '!/^#/ && $3 == "every" { print $1 }' "$top/tests/groups" | paste -sd ' ')
 shares=$(awk '!/^#/ && $3 == "shares" { print $1 }' "$top/tests/groups" | paste -sd ' ')
@@ -66,7 +68,9 @@ mirror=$(mirror)
 # It keeps its cache of the lists, which some machines' apt is set to drop:
 # without it, each lookup in eight architectures' lists takes 12 s.
 a=$cache/apt
-mkdir -p "$a/lists/partial" "$a/archives/partial" "$a/none" "$cache/debs"
+aptdir "$a" amd64
+apt+=(-o Dir::Cache::pkgcache=pkgcache.bin -o Dir::Cache::srcpkgcache=srcpkgcache.bin)
+mkdir -p "$cache/debs"
 arches=$(awk '{ print $2 }' <<<"$kernels" | sort -u | paste -sd ,)
 # Each suite's lists are those of its kernels' architectures alone: forky's
 # for all nine would add 141 MB and 14 s to an update, loong64's 21 MB.
@@ -74,11 +78,6 @@ for s in $(awk '{ print $3 }' <<<"$kernels" | sort -u); do
 	d=$(awk -v s="$s" '$3 == s { print $2 }' <<<"$kernels" | sort -u | paste -sd ,)
 	echo "deb [arch=$d signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $s main"
 done >"$a/sources.list"
-touch "$a/status"
-apt=(-o Dir::Etc::sourcelist="$a/sources.list" -o Dir::Etc::sourceparts="$a/none"
-    -o Dir::Etc::preferencesparts="$a/none" -o Dir::State="$a" -o Dir::State::status="$a/status"
-    -o Dir::Cache="$a" -o APT::Architecture=amd64 -o APT::Sandbox::User=root
-    -o Dir::Cache::pkgcache=pkgcache.bin -o Dir::Cache::srcpkgcache=srcpkgcache.bin)
 for d in ${arches//,/ }; do apt+=(-o APT::Architectures::="$d"); done
 apt-get "${apt[@]}" -qq update
 
