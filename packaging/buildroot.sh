@@ -10,7 +10,7 @@
 #        buildroot.sh host SRC BUILD CMD.. CMD in this machine's own system, SRC and
 #                                          BUILD at /src and /build (a release's tests)
 #        buildroot.sh packages             the packages that the root is made of
-#        buildroot.sh buildinfo OUT        (in the root) the buildinfo of the release in OUT
+#        buildroot.sh buildinfo OUT VER    (in the root) the buildinfo of release VER in OUT
 #
 # The root holds Debian 13's essential packages and what packaging/release.sh
 # calls: g++ and the cross g++ of each line of packaging/arches, CMake, dpkg,
@@ -309,13 +309,12 @@ host() {
 	return $st
 }
 
-# buildinfo OUT: the release in OUT described as dpkg describes a build: the
-# files that signing leaves alone (a signed release's .rpm, .dsc and .changes
-# differ; SHA256SUMS names them), the packages of the root and the
-# environment that the release reads.
+# buildinfo OUT VERSION: the release in OUT described as dpkg describes a
+# build: the files that signing leaves alone (a signed release's .rpm, .dsc
+# and .changes differ; SHA256SUMS names them), the packages of the root and
+# the environment that the release reads.
 buildinfo() {
-	local out=$1 version archs v f
-	version=$(sed -nE '1s/^pagedrop \(([^)]+)\).*/\1/p' /src/doc/changelog)
+	local out=$1 version=$2 archs v f
 	archs=$(awk '!/^#/ && NF { print $1 }' "$here/arches" | paste -sd ' ')
 	echo "Format: 1.0"
 	echo "Source: pagedrop"
@@ -345,6 +344,6 @@ run) [ $# -ge 4 ] || die "usage: buildroot.sh run SRC BUILD CMD..."; root && ent
 host) [ $# -ge 4 ] || die "usage: buildroot.sh host SRC BUILD CMD..."; host "${@:2}" ;;
 enter) enter "${@:2}" ;;
 packages) wanted ;;
-buildinfo) buildinfo "$2" ;;
-*) die "usage: buildroot.sh path | run SRC BUILD CMD... | host SRC BUILD CMD... | packages | buildinfo OUT" ;;
+buildinfo) [ $# = 3 ] || die "usage: buildroot.sh buildinfo OUT VERSION"; buildinfo "$2" "$3" ;;
+*) die "usage: buildroot.sh path | run SRC BUILD CMD... | host SRC BUILD CMD... | packages | buildinfo OUT VERSION" ;;
 esac

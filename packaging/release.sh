@@ -300,7 +300,7 @@ image() { bash "$src/packaging/image.sh" "$out" "$version" "$out/pagedrop-$versi
 
 buildinfo() {
 	PAGEDROP_MAINTAINER=$maintainer PAGEDROP_URL=$url \
-	    bash "$src/packaging/buildroot.sh" buildinfo "$out" >"$out/pagedrop-$version.buildinfo"
+	    bash "$src/packaging/buildroot.sh" buildinfo "$out" "$version" >"$out/pagedrop-$version.buildinfo"
 }
 
 # What signing adds, and what the sums cover: everything else.
