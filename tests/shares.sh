@@ -48,9 +48,11 @@ serve() {
 }
 
 # look WHAT FILE WANT [SERVED]: FILE was just read through a mount; WANT is
-# "dropped" (all of it resident, none after a run) or "none" (none
-# resident before or after). SERVED, the server's own file, holds all its
-# pages until a run on it drops them. The bytes read back must not change.
+# "dropped" (resident, none after a run) or "none" (none resident before or
+# after). SERVED, the server's own file, holds its pages until a run on it
+# drops them. The bytes read back must not change. Resident is at least
+# half: a busy machine's reclaim may take a few of the pages meanwhile
+# (seen: 4092 KiB of 4096), where a fault leaves none.
 look() {
 	local what=$1 f=$2 want=$3 s=${4:-} size b a st sb sa sst same=same line
 	size=$(($(stat -c %s "$f") / 1024))
@@ -71,11 +73,11 @@ look() {
 	echo "$line; bytes $same"
 	[ "$st" = 0 ] && [ ! -s "$t/out" ] || bad "$what: status $st, output '$(cat "$t/out")'"
 	case $want in
-	dropped) [ "$b" = "$size" ] && [ "$a" = 0 ] ;;
+	dropped) [ "$b" -ge $((size / 2)) ] && [ "$a" = 0 ] ;;
 	none) [ "$b" = 0 ] && [ "$a" = 0 ] ;;
 	esac || bad "$what: want $want, saw $b KiB before the run and $a KiB after"
-	[ -z "$s" ] || { [ "$sb" = "$size" ] && [ "$sa" = 0 ] && [ "$sst" = 0 ]; } ||
-	    bad "$what: the server's copy: want all resident, then none"
+	[ -z "$s" ] || { [ "$sb" -ge $((size / 2)) ] && [ "$sa" = 0 ] && [ "$sst" = 0 ]; } ||
+	    bad "$what: the server's copy: want it resident, then none"
 	[ "$same" = same ] || bad "$what: the bytes read back changed"
 }
 
